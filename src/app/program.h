@@ -1,0 +1,19 @@
+// program.h - the program's life: start-up, one pass of the main loop, shutdown, and the reset
+// of every program-wide record (used by start-up and by every test fixture).
+#pragma once
+
+#include "platform/raster.h"
+
+// The drawing area of window 0, drawn on by every pass and presented at its end.
+extern platform::DrawingArea drawing_area;
+
+// Clears every program-wide record to its state before start-up.
+void reset_program_state();
+// Start-up in its fixed order; false when no display could be used ("Screen error" shown).
+bool start_up();
+// One pass of the main loop; true when the loop ends after it.
+bool run_pass();
+// Writes the parameters back and ends the program.
+void shut_down();
+// The whole program; returns the exit status (non-zero after "Screen error").
+int run_program();

@@ -1,0 +1,18 @@
+// drill_file.h - the two readers of drilling files: the whole-file preview scan and the fetch
+// of the next hole from a byte offset. Neither shows a message; a file that cannot be opened
+// reads as empty.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "jobs/job.h"
+
+// Reads the whole file, hands each hole (capital "X" lines) to `sink` as a pixel position and
+// returns the file length in bytes.
+std::int32_t scan_drill_preview(const std::string& file_name, std::int32_t scale_percent,
+                                const HoleSink& sink);
+
+// Reads from `position` to the next hole line and returns it in whole millimetres.
+DrillPoint fetch_drill_point(const std::string& file_name, std::int32_t scale_percent,
+                             std::int32_t position);

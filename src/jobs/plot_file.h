@@ -1,0 +1,18 @@
+// plot_file.h - the two readers of milling (plot) files: the whole-file preview scan of the
+// pen-down strokes and the fetch of the next point with its pen state. Neither shows a message;
+// a file that cannot be opened reads as empty.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "jobs/job.h"
+
+// Reads the whole file, hands each pen-down segment to `sink` as (point just read, previous
+// point) in pixels, and returns the file length in bytes.
+std::int32_t scan_plot_preview(const std::string& file_name, std::int32_t scale_percent,
+                               const SegmentSink& sink);
+
+// Reads from `position`, carrying `pen_state`, to the next point.
+PlotStep fetch_plot_step(const std::string& file_name, std::int32_t scale_percent,
+                         std::int32_t pen_state, std::int32_t position);

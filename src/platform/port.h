@@ -1,0 +1,16 @@
+// port.h - byte access to I/O ports. Without access a write does nothing and a read yields 0.
+// Declarations only: the controller links linux/, tests and tools link fake/.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+// Sets up port access once; returns a short description of the method in use.
+const char* port_setup();
+// Releases port access.
+void port_teardown();
+void Out32(std::uint16_t address, std::uint8_t value);
+std::uint8_t Inp32(std::uint16_t address);
+
+}  // namespace platform
