@@ -2,11 +2,6 @@
 // of every program-wide record (used by start-up and by every test fixture).
 #pragma once
 
-#include "platform/raster.h"
-
-// The drawing area of window 0, drawn on by every pass and presented at its end.
-extern platform::DrawingArea drawing_area;
-
 // Clears every program-wide record to its state before start-up.
 void reset_program_state();
 // Start-up in its fixed order; false when no display could be used ("Screen error" shown).

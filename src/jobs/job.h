@@ -11,6 +11,7 @@ struct JobState {
     std::int32_t job_length = 0;    // bytes, as the preview scan returned it
     std::int32_t job_position = 0;  // byte offset of the next fetch
     std::int32_t pen_state = 0;     // milling: 0 none yet, 6 pen up, 7 pen down
+    std::int64_t file_size = -1;    // size when the job was opened, to notice a changed file
 };
 extern JobState job_state;
 

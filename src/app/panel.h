@@ -1,0 +1,27 @@
+// panel.h - the control panel: every control with its place, size, range, text or picture, in
+// creation order; the text labels; the seventeen shortcuts; the pictures.
+#pragma once
+
+#include <cstddef>
+#include <span>
+
+#include "platform/window.h"
+
+// The controls created before the parameters are loaded, in creation order.
+std::span<const platform::ControlSpec> panel_controls();
+// The text labels, created after the parameters are loaded.
+std::span<const platform::ControlSpec> panel_labels();
+
+struct ShortcutSpec {
+    int key_code;
+    int shortcut_id;
+};
+// The seventeen shortcuts in registration order.
+std::span<const ShortcutSpec> panel_shortcuts();
+
+// Decodes the nine embedded pictures as pictures 1 to 9.
+void load_panel_pictures();
+void register_panel_shortcuts();
+void create_panel();
+// Creates labels 70 to 77; the position labels show the current targets.
+void create_panel_labels();

@@ -1,0 +1,32 @@
+// param_file.h - "Param.ini": fifteen little-endian signed 32-bit values in field order,
+// sixty bytes, no header. Read once at start-up, written once at exit.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+inline constexpr const char* PARAM_FILE_NAME = "Param.ini";
+inline constexpr std::size_t PARAM_COUNT = 15;
+inline constexpr std::size_t PARAM_FILE_SIZE = PARAM_COUNT * 4;
+
+using ParamValues = std::array<std::int32_t, PARAM_COUNT>;
+
+// The values held by `size` bytes of a parameter file: 0 for each value beyond the end,
+// bytes after the sixtieth ignored.
+ParamValues decode_param_file(const std::uint8_t* data, std::size_t size);
+std::array<std::uint8_t, PARAM_FILE_SIZE> encode_param_file(const ParamValues& values);
+
+// Reads the file at `path`; nothing when it cannot be opened or read.
+std::optional<ParamValues> read_param_file(const std::string& path);
+// Replaces the file at `path` in one step: a temporary file in the same folder, flushed,
+// then renamed over the old one. False when any step fails (the old file is then untouched).
+bool write_param_file(const std::string& path, const ParamValues& values);
+
+// Start-up: loads "Param.ini" of the working directory into the fifteen fields, or reports
+// that it is missing and leaves the fields at their defaults.
+void load_parameters();
+// Exit: writes the fifteen fields to "Param.ini".
+void save_parameters();

@@ -1,0 +1,90 @@
+// program.cpp - start-up in its fixed order, one pass of the main loop, and shutdown.
+#include "app/program.h"
+
+#include "app/digit_entry.h"
+#include "app/dispatch.h"
+#include "app/ids.h"
+#include "app/panel.h"
+#include "app/param_file.h"
+#include "app/parameters.h"
+#include "app/settings.h"
+#include "app/texts.h"
+#include "drive/motion.h"
+#include "drive/port_panel.h"
+#include "jobs/job.h"
+#include "jobs/preview.h"
+#include "platform/port.h"
+#include "platform/window.h"
+#include "run/mill_run.h"
+#include "run/moving_pass.h"
+#include "run/run_control.h"
+
+void reset_program_state() {
+    machine_state = MachineState{};
+    applied_settings = AppliedSettings{};
+    job_state = JobState{};
+    run_control = RunControl{};
+    mill_segment = MillSegment{};
+    port_panel = PortPanel{};
+    digit_buffer.clear();
+    run_mark_observer = nullptr;
+}
+
+bool start_up() {
+    reset_program_state();
+    platform::port_setup();
+    if (!platform::start_drawing_system()) {
+        platform::message_box(texts::SCREEN_ERROR, texts::SCREEN_ERROR);
+        return false;
+    }
+    platform::open_window(ids::W, ids::H, texts::WINDOW_TITLE);
+    platform::open_drawing_area(5, 5, ids::W - 250, ids::H - 40);
+    load_panel_pictures();
+    // The field colours are the constants COLOUR_CHANGED and COLOUR_APPLIED.
+    create_preview(ids::W - 250, ids::H - 40);
+    register_panel_shortcuts();
+    create_panel();
+    set_default_fields();
+    load_parameters();
+    apply_all();
+    create_panel_labels();
+    return true;
+}
+
+bool run_pass() {
+    int event = platform::poll_event();
+    if (event == ids::EVENT_CONTROL) {
+        dispatch_control(platform::event_id());
+    } else if (event == ids::EVENT_SHORTCUT && !run_control.running) {
+        // Esc turns the pass into a closing one: the rest of it runs as usual.
+        if (dispatch_shortcut(platform::event_id())) event = ids::EVENT_CLOSE;
+    }
+    refresh_port_indicators();
+    if (machine_state.move_requested && !machine_state.paused) {
+        moving_pass();
+    } else {
+        idle_pass();
+    }
+    compose_preview();
+    platform::present(drawing_area);
+    platform::clear_area(drawing_area, COLOUR_AREA_BACKGROUND);
+    return event == ids::EVENT_CLOSE;
+}
+
+void shut_down() {
+    save_parameters();
+    platform::end_program();
+    platform::port_teardown();
+}
+
+int run_program() {
+    if (!start_up()) {
+        platform::end_program();
+        platform::port_teardown();
+        return 1;
+    }
+    while (!run_pass()) {
+    }
+    shut_down();
+    return 0;
+}

@@ -1,0 +1,139 @@
+// preview.cpp - loading a job onto the canvas and composing the drawing area each pass.
+#include "jobs/preview.h"
+
+#include <limits>
+#include <string>
+
+#include "app/ids.h"
+#include "app/settings.h"
+#include "app/texts.h"
+#include "drive/motion.h"
+#include "jobs/drill_file.h"
+#include "jobs/job.h"
+#include "jobs/plot_file.h"
+#include "platform/window.h"
+
+platform::Picture preview_canvas;
+platform::DrawingArea drawing_area;
+void (*run_mark_observer)(MarkKind, std::int32_t, std::int32_t) = nullptr;
+
+namespace {
+
+enum class JobKind { drilling, milling, other };
+
+JobKind kind_of(const std::string& file_name) {
+    const std::string ext = job_file_extension(file_name);
+    if (ext == "drl") return JobKind::drilling;
+    if (ext == "plt") return JobKind::milling;
+    return JobKind::other;
+}
+
+void clear_canvas() {
+    platform::draw_box(preview_canvas, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT, COLOUR_CANVAS, true);
+}
+
+// Clears the canvas and draws the job through its scan; returns the scan's length.
+std::int32_t draw_job(JobKind kind) {
+    clear_canvas();
+    if (kind == JobKind::drilling) {
+        return scan_drill_preview(job_state.job_file_name, applied_settings.scale_percent,
+                                  [](std::int32_t x, std::int32_t y) {
+                                      platform::draw_circle(preview_canvas, x, y, 2, COLOUR_HOLE,
+                                                            true);
+                                  });
+    }
+    return scan_plot_preview(
+        job_state.job_file_name, applied_settings.scale_percent,
+        [](std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2) {
+            platform::draw_line(preview_canvas, x1, y1, x2, y2, COLOUR_STROKE);
+        });
+}
+
+std::int32_t per_mm(std::int32_t steps, std::int32_t steps_per_mm) {
+    return steps / (steps_per_mm > 0 ? steps_per_mm : 1);
+}
+
+// Drawing-area coordinate of a table millimetre, kept inside int range.
+int area_coordinate(int origin, std::int32_t mm) {
+    const long long v = static_cast<long long>(origin) + mm;
+    return static_cast<int>(std::min<long long>(v, std::numeric_limits<int>::max()));
+}
+
+}  // namespace
+
+void create_preview(int area_width, int area_height) {
+    platform::create_picture(preview_canvas, CANVAS_WIDTH, CANVAS_HEIGHT, COLOUR_CANVAS);
+    platform::open_area(drawing_area, area_width, area_height, COLOUR_AREA_BACKGROUND);
+}
+
+void open_job_file() {
+    job_state.job_file_name = platform::choose_file(texts::OPEN_DIALOG_TITLE, "c:/",
+                                                    texts::OPEN_DIALOG_FILTER,
+                                                    texts::OPEN_DIALOG_SELECTED_FILTER);
+    if (job_state.job_file_name.empty()) {
+        platform::message_box(texts::FILE_NOT_OPENED, texts::FILE_NOT_OPENED);
+        return;
+    }
+    const JobKind kind = kind_of(job_state.job_file_name);
+    if (kind != JobKind::other) {
+        // A job that cannot be read, or is too long for byte offsets, is refused here rather
+        // than found out during a run; the old drawing and label stay.
+        const std::int64_t size = job_file_size(job_state.job_file_name);
+        if (size < 0 || size > std::numeric_limits<std::int32_t>::max()) {
+            job_state.job_file_name.clear();
+            platform::message_box(texts::FILE_NOT_OPENED, texts::FILE_NOT_OPENED);
+            return;
+        }
+        job_state.file_size = size;
+        job_state.job_length = draw_job(kind);
+        platform::set_control_text(ids::LABEL_PROGRAM_TYPE, kind == JobKind::drilling
+                                                                ? texts::TYPE_DRILLING
+                                                                : texts::TYPE_MILLING);
+    } else {
+        job_state.file_size = job_file_size(job_state.job_file_name);
+    }
+    job_state.job_position = 0;
+    // A new job starts with no pen command seen.
+    job_state.pen_state = 0;
+}
+
+void redraw_job_preview() {
+    if (job_state.job_file_name.empty()) return;
+    const JobKind kind = kind_of(job_state.job_file_name);
+    if (kind != JobKind::other) draw_job(kind);
+}
+
+void draw_run_mark(MarkKind kind, std::int32_t x_px, std::int32_t y_px) {
+    switch (kind) {
+        case MarkKind::hole:
+            platform::draw_circle(preview_canvas, x_px, y_px, 2, COLOUR_DRILLED, true);
+            break;
+        case MarkKind::cut:
+            platform::draw_box(preview_canvas, x_px, y_px, 2, 2, COLOUR_CUT_MARK, true);
+            break;
+        case MarkKind::travel:
+            platform::draw_box(preview_canvas, x_px, y_px, 2, 2, COLOUR_TRAVEL_MARK, true);
+            break;
+    }
+    if (run_mark_observer) run_mark_observer(kind, x_px, y_px);
+}
+
+void compose_preview() {
+    const MachineState& m = machine_state;
+    const AppliedSettings& a = applied_settings;
+    platform::area_copy_picture(drawing_area, preview_canvas, CANVAS_X, CANVAS_Y);
+    const std::int32_t x = per_mm(m.current_x, a.steps_per_mm_x);
+    const std::int32_t y = per_mm(m.current_y, a.steps_per_mm_y);
+    const std::int32_t r = per_mm(m.target_z, a.steps_per_mm_z) / 2;
+    const std::int32_t tx = per_mm(m.travel_limit_x, a.steps_per_mm_x);
+    const std::int32_t ty = per_mm(m.travel_limit_y, a.steps_per_mm_y);
+    const int ax = area_coordinate(CANVAS_X, x);
+    const int ay = area_coordinate(CANVAS_Y, y);
+    platform::area_circle(drawing_area, ax, ay, r, COLOUR_TOOL, false);
+    platform::area_line(drawing_area, CANVAS_X, ay, CANVAS_X + CANVAS_WIDTH, ay, COLOUR_TOOL);
+    platform::area_line(drawing_area, ax, CANVAS_Y, ax, CANVAS_Y + CANVAS_HEIGHT, COLOUR_TOOL);
+    const int edge_x = area_coordinate(CANVAS_X, tx);
+    const int edge_y = area_coordinate(CANVAS_Y, ty);
+    platform::area_line(drawing_area, CANVAS_X, edge_y, edge_x, edge_y, COLOUR_TABLE_EDGE);
+    platform::area_line(drawing_area, edge_x, CANVAS_Y, edge_x, edge_y, COLOUR_TABLE_EDGE);
+}

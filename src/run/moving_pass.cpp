@@ -1,0 +1,43 @@
+// moving_pass.cpp - the fixed order of one moving pass.
+#include "run/moving_pass.h"
+
+#include "drive/motion.h"
+#include "drive/port_panel.h"
+#include "run/drill_run.h"
+#include "run/mill_run.h"
+#include "run/run_control.h"
+
+namespace {
+
+void arrival() {
+    switch (run_control.run_state) {
+        case drill_travel:
+        case drill_plunge:
+            drill_arrival();
+            break;
+        case mill_travel:
+        case mill_substep_travel:
+            mill_arrival();
+            break;
+        default:
+            // Nothing further to do: jog, go-to, or a finished or stopped job.
+            machine_state.move_requested = false;
+            break;
+    }
+}
+
+}  // namespace
+
+void moving_pass() {
+    if (run_control.run_state == drill_fetch) drill_fetch_hook();
+    if (run_control.run_state == mill_fetch) mill_fetch_hook();
+    if (run_control.run_state == mill_substep) mill_substep_hook();
+    end_of_segment_test();
+    check_completion();
+    clamp_targets();
+    if (!motion_step()) arrival();
+    refresh_port_indicators();
+    show_position_labels(machine_state.current_x, machine_state.current_y,
+                         machine_state.current_z);
+    show_progress();
+}
