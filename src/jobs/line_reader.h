@@ -1,0 +1,60 @@
+// line_reader.h - reads a job file line by line from a byte offset, as the job-file readers
+// need it: exact offsets, bounded memory whatever the line length, read-ahead buffering, and
+// a file that cannot be read counting as empty instead of blocking.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// A line ends at CR, LF, CR LF (one terminator of two bytes), NUL or the end of the file; the
+// terminator is not part of the line. Of a longer line only its first LINE_LIMIT bytes are
+// handed out; the rest is skipped. Holds no heap memory: construct it on the stack.
+class LineReader {
+public:
+    static constexpr std::size_t BUFFER_BYTES = 64 * 1024;
+    static constexpr std::size_t LINE_LIMIT = 4096;
+
+    LineReader() = default;
+    ~LineReader();
+    LineReader(const LineReader&) = delete;
+    LineReader& operator=(const LineReader&) = delete;
+
+    // Opens a regular file without ever waiting (a FIFO, device or directory is refused) and
+    // takes its length; false when the file cannot be read.
+    bool open(const std::string& file_name);
+
+    // Length of the file when it was opened; reading never goes past it.
+    std::int64_t length() const { return length_; }
+
+    // Offset of the next byte to read: after next_line(), just past the line's terminator.
+    std::int64_t position() const { return position_; }
+
+    // True at or past the end of the file (or after a read error).
+    bool at_end() const { return position_ >= length_; }
+
+    // True when a read failed or the file turned out shorter than its length at open.
+    bool failed() const { return failed_; }
+
+    // Moves to a byte offset (0 or more) before the next line is read.
+    void seek(std::int64_t offset);
+
+    // Reads the next line and moves past its terminator. At the end of the file the line is
+    // empty. The view is valid until the next call.
+    std::string_view next_line();
+
+private:
+    bool fill(std::int64_t keep_from);
+    void keep_head(std::int64_t start);
+    std::string_view line_view(std::int64_t start, std::int64_t end, bool long_line) const;
+
+    int fd_ = -1;
+    bool failed_ = false;
+    std::int64_t length_ = 0;
+    std::int64_t position_ = 0;
+    std::int64_t buffer_offset_ = 0;  // file offset of buffer_[0]
+    std::size_t buffer_length_ = 0;   // bytes of buffer_ that hold file data
+    char buffer_[BUFFER_BYTES];
+    char head_[LINE_LIMIT];  // the examined part of a line that did not stay in buffer_
+};

@@ -1,0 +1,165 @@
+// Tests of the line reader shared by the job-file readers: terminators, exact offsets, long
+// lines, buffer boundaries, and files that cannot be read.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "job_file_folder.h"
+#include "jobs/line_reader.h"
+
+namespace {
+
+using Lines = std::vector<std::pair<std::string, std::int64_t>>;  // line, offset after it
+
+// The lines of `data` by the plain definition, one byte at a time.
+Lines reference_lines(const std::string& data) {
+    Lines lines;
+    std::size_t i = 0;
+    while (i < data.size()) {
+        std::size_t j = i;
+        while (j < data.size() && data[j] != '\r' && data[j] != '\n' && data[j] != '\0') ++j;
+        std::string line = data.substr(i, std::min(j - i, LineReader::LINE_LIMIT));
+        if (j < data.size()) {
+            j += data[j] == '\r' && j + 1 < data.size() && data[j + 1] == '\n' ? 2 : 1;
+        }
+        lines.emplace_back(std::move(line), static_cast<std::int64_t>(j));
+        i = j;
+    }
+    return lines;
+}
+
+Lines read_all(const std::string& file, std::int64_t from = 0) {
+    Lines lines;
+    LineReader reader;
+    EXPECT_TRUE(reader.open(file));
+    reader.seek(from);
+    while (!reader.at_end()) {
+        const std::string_view line = reader.next_line();
+        lines.emplace_back(std::string(line), reader.position());
+    }
+    EXPECT_FALSE(reader.failed());
+    return lines;
+}
+
+TEST(LineReader, TerminatorsAndOffsets) {
+    struct Case {
+        std::string data;
+        Lines lines;
+    };
+    const std::vector<Case> cases = {
+        {"", {}},
+        {"abc", {{"abc", 3}}},
+        {"abc\n", {{"abc", 4}}},
+        {"abc\n\n", {{"abc", 4}, {"", 5}}},
+        {"a\r\nb\rc\nd", {{"a", 3}, {"b", 5}, {"c", 7}, {"d", 8}}},
+        {std::string("a\0b\0", 4), {{"a", 2}, {"b", 4}}},
+        {"a\n\rb", {{"a", 2}, {"", 3}, {"b", 4}}},    // LF CR is two terminators
+        {"a\r\r\nb", {{"a", 2}, {"", 4}, {"b", 5}}},  // CR, then CR LF
+        {std::string("a\r\0b", 4), {{"a", 2}, {"", 3}, {"b", 4}}},
+        {"a\r", {{"a", 2}}},
+        {"\t x \v\f", {{"\t x \v\f", 6}}},  // other control bytes are text
+    };
+    JobFileFolder folder;
+    for (const Case& c : cases) {
+        EXPECT_EQ(read_all(folder.write("t.txt", c.data)), c.lines)
+            << testing::PrintToString(c.data);
+    }
+}
+
+// Random text with every terminator, long lines and buffer refills at arbitrary places, read
+// whole and from every line start, against the plain definition.
+TEST(LineReader, MatchesPlainDefinitionOnRandomText) {
+    JobFileFolder folder;
+    std::mt19937 random(12345);
+    for (const int terminator_rate : {3, 40, 5000}) {
+        std::string data;
+        while (data.size() < 300'000) {
+            const auto pick = random() % static_cast<unsigned>(terminator_rate);
+            if (pick == 0) {
+                static const char* const terminators[] = {"\n", "\r", "\r\n", "\0"};
+                const char* t = terminators[random() % 4];
+                data.append(t, t[0] == '\0' ? 1 : std::char_traits<char>::length(t));
+            } else {
+                data += static_cast<char>('a' + pick % 26);
+            }
+        }
+        const std::string file = folder.write("random.txt", data);
+        const Lines expected = reference_lines(data);
+        ASSERT_EQ(read_all(file), expected) << "rate " << terminator_rate;
+        std::int64_t start = 0;
+        for (const auto& [line, after] : expected) {
+            LineReader reader;
+            ASSERT_TRUE(reader.open(file));
+            reader.seek(start);
+            ASSERT_EQ(reader.next_line(), line) << "from " << start;
+            ASSERT_EQ(reader.position(), after) << "from " << start;
+            start = after;
+        }
+    }
+}
+
+TEST(LineReader, CrLfAcrossTheEndOfARead) {
+    JobFileFolder folder;
+    const std::size_t buffer = LineReader::BUFFER_BYTES;
+    // The CR is the last byte of the first read: in a long line, and in a short one.
+    const std::vector<std::string> files = {
+        std::string(buffer - 1, 'a') + "\r\nb\n",
+        std::string(buffer - 6, '\n') + "abcde\r\nb\n",
+        std::string(buffer - 1, '\n') + "\r\nb\n",
+    };
+    for (const std::string& data : files) {
+        const Lines lines = read_all(folder.write("split.txt", data));
+        ASSERT_GE(lines.size(), 2u);
+        EXPECT_EQ(lines[lines.size() - 2].second, static_cast<std::int64_t>(buffer + 1));
+        EXPECT_EQ(lines.back(), (std::pair<std::string, std::int64_t>("b", buffer + 3)));
+    }
+}
+
+TEST(LineReader, LongLineKeepsItsHeadAndExactOffsets) {
+    JobFileFolder folder;
+    std::string head(LineReader::LINE_LIMIT, 'h');
+    const std::string data = head + std::string(100'000, 't') + "\r\nnext";
+    const Lines lines = read_all(folder.write("long.txt", data));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].first, head);
+    EXPECT_EQ(lines[0].second, static_cast<std::int64_t>(data.size() - 4));
+    EXPECT_EQ(lines[1], (std::pair<std::string, std::int64_t>("next", data.size())));
+}
+
+TEST(LineReader, RefusesWhatIsNotARegularFile) {
+    JobFileFolder folder;
+    LineReader missing;
+    EXPECT_FALSE(missing.open(folder.path("missing.txt")));
+    LineReader directory;
+    EXPECT_FALSE(directory.open(folder.path("")));
+    LineReader fifo;  // would wait for a writer if opened in blocking mode
+    EXPECT_FALSE(fifo.open(folder.fifo("pipe")));
+}
+
+TEST(LineReader, ReadsNoFurtherThanTheLengthAtOpen) {
+    JobFileFolder folder;
+    const std::string file = folder.write("grow.txt", "one\n");
+    LineReader reader;
+    ASSERT_TRUE(reader.open(file));
+    std::ofstream(file, std::ios::app) << "two\n";
+    EXPECT_EQ(reader.next_line(), "one");
+    EXPECT_TRUE(reader.at_end());
+    EXPECT_EQ(reader.position(), 4);
+}
+
+TEST(LineReader, FileShorterThanAtOpenEndsTheReadingAsFailed) {
+    JobFileFolder folder;
+    const std::string file = folder.write("shrink.txt", "one\ntwo\n");
+    LineReader reader;
+    ASSERT_TRUE(reader.open(file));
+    folder.write("shrink.txt", "");
+    EXPECT_EQ(reader.next_line(), "");
+    EXPECT_TRUE(reader.failed());
+    EXPECT_TRUE(reader.at_end());
+}
+
+}  // namespace
