@@ -96,8 +96,10 @@ bool write_param_file(const std::string& path, const ParamValues& values) {
     return true;
 }
 
+std::string param_file_path = PARAM_FILE_NAME;
+
 void load_parameters() {
-    const std::optional<ParamValues> values = read_param_file(PARAM_FILE_NAME);
+    const std::optional<ParamValues> values = read_param_file(param_file_path);
     if (!values) {
         platform::message_box(texts::PARAMETERS_NOT_FOUND, texts::PARAMETERS_NOT_FOUND);
         return;
@@ -115,5 +117,5 @@ void save_parameters() {
         values[static_cast<std::size_t>(i)] = platform::control_value(ids::FIELD_FIRST + i);
     }
     // A failed write is not reported: the program ends anyway, and the old file stays whole.
-    write_param_file(PARAM_FILE_NAME, values);
+    write_param_file(param_file_path, values);
 }

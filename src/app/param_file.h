@@ -25,6 +25,10 @@ std::optional<ParamValues> read_param_file(const std::string& path);
 // then renamed over the old one. False when any step fails (the old file is then untouched).
 bool write_param_file(const std::string& path, const ParamValues& values);
 
+// Where start-up reads the parameters and exit writes them: "Param.ini" in the working
+// directory (a dry-run tool may point it elsewhere).
+extern std::string param_file_path;
+
 // Start-up: loads "Param.ini" of the working directory into the fifteen fields, or reports
 // that it is missing and leaves the fields at their defaults.
 void load_parameters();

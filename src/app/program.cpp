@@ -19,7 +19,10 @@
 #include "run/moving_pass.h"
 #include "run/run_control.h"
 
+bool last_pass_was_moving = false;
+
 void reset_program_state() {
+    last_pass_was_moving = false;
     machine_state = MachineState{};
     applied_settings = AppliedSettings{};
     job_state = JobState{};
@@ -60,7 +63,8 @@ bool run_pass() {
         if (dispatch_shortcut(platform::event_id())) event = ids::EVENT_CLOSE;
     }
     refresh_port_indicators();
-    if (machine_state.move_requested && !machine_state.paused) {
+    last_pass_was_moving = machine_state.move_requested && !machine_state.paused;
+    if (last_pass_was_moving) {
         moving_pass();
     } else {
         idle_pass();

@@ -2,6 +2,9 @@
 // of every program-wide record (used by start-up and by every test fixture).
 #pragma once
 
+// True when the last pass run was a moving pass (a tool's dry run counts them).
+extern bool last_pass_was_moving;
+
 // Clears every program-wide record to its state before start-up.
 void reset_program_state();
 // Start-up in its fixed order; false when no display could be used ("Screen error" shown).

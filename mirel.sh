@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Installs what the controller needs (Debian packages), builds it, and runs it or its tests.
+#   ./mirel.sh run        build and start the controller (Param.ini lives in the current folder)
+#   ./mirel.sh test       build and run every test
+#   ./mirel.sh sanitize   build and run the unit and scenario tests with ASan and UBSan
+#   ./mirel.sh build      only build
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+build="${BUILD_DIR:-$here/build}"
+san_build="${SAN_BUILD_DIR:-$here/build-san}"
+jobs="${JOBS:-$(nproc 2>/dev/null || echo 2)}"
+
+build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev
+                libgtest-dev libgmock-dev fonts-dejavu-core)
+test_packages=(xvfb xauth xdotool x11-apps imagemagick)
+
+install_packages() {
+    local missing=()
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    "${sudo[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+configure_and_build() {
+    cmake -G Ninja -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build "$build" -j "$jobs"
+}
+
+case "${1:-}" in
+    run)
+        install_packages "${build_packages[@]}"
+        configure_and_build
+        exec "$build/cncmirel"
+        ;;
+    build)
+        install_packages "${build_packages[@]}"
+        configure_and_build
+        ;;
+    test)
+        install_packages "${build_packages[@]}" "${test_packages[@]}"
+        configure_and_build
+        ctest --test-dir "$build" --output-on-failure -j "$jobs"
+        ;;
+    sanitize)
+        install_packages "${build_packages[@]}"
+        cmake -G Ninja -S "$here" -B "$san_build" -DCMAKE_BUILD_TYPE=Debug -DCNC_SANITIZE=ON \
+            -DCNC_WITH_QT=OFF -DCNC_BENCH=OFF >/dev/null
+        cmake --build "$san_build" -j "$jobs"
+        ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+            ctest --test-dir "$san_build" --output-on-failure -j "$jobs"
+        ;;
+    *)
+        echo "usage: $0 run|test|sanitize|build" >&2
+        exit 2
+        ;;
+esac

@@ -1,0 +1,312 @@
+// test_drill_run.cpp - opening a job, Start, Pause and Stop, and the drilling run hole by hole,
+// through the real passes on the fake platform.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "app/settings.h"
+#include "app/texts.h"
+#include "drive/motion.h"
+#include "jobs/job.h"
+#include "jobs/preview.h"
+#include "machine_fixture.h"
+#include "run/run_control.h"
+
+namespace {
+
+// Which axis a pass stepped, from the first phase byte it wrote; '.' for none, 'i' for idle.
+char pass_axis(const std::vector<fake::PortWrite>& writes, std::size_t first) {
+    if (first == writes.size()) return '.';
+    switch (writes[first].value) {
+        case 25:
+            return writes[first + 1].value == 19 ? 'Z' : 'z';  // Z up / Z down
+        case 41:
+            return writes[first + 1].value == 35 ? 'Y' : 'y';
+        case 73:
+            return writes[first + 1].value == 67 ? 'X' : 'x';
+        default:
+            return 'i';
+    }
+}
+
+class DrillRunTest : public MachineTest {
+protected:
+    // Runs passes and records, per pass, the axis it stepped.
+    std::string trace(int passes) {
+        std::string t;
+        for (int i = 0; i < passes; ++i) {
+            const std::size_t first = fake::port.writes.size();
+            pass();
+            t += pass_axis(fake::port.writes, first);
+        }
+        return t;
+    }
+    static std::string repeat(char c, int n) { return std::string(static_cast<std::size_t>(n), c); }
+};
+
+// Compresses a pass trace into runs such as "Y200 X100 . z70 .".
+std::string runs(const std::string& t) {
+    std::string out;
+    for (std::size_t i = 0; i < t.size();) {
+        std::size_t j = i;
+        while (j < t.size() && t[j] == t[i]) ++j;
+        if (!out.empty()) out += ' ';
+        out += t[i];
+        if (j - i > 1 || t[i] != '.') out += std::to_string(j - i);
+        i = j;
+    }
+    return out;
+}
+
+TEST_F(DrillRunTest, ExampleJobPassByPass) {
+    start();  // 10 steps/mm, depth 3 mm (30 steps), travel height 10 mm (100 steps)
+    write_bytes("board.drl", "M48\nX10Y20\nX30Y20\nM30\n");
+    open_job("board.drl");
+    EXPECT_EQ(control(ids::LABEL_PROGRAM_TYPE).text, texts::TYPE_DRILLING);
+    EXPECT_EQ(job_state.job_length, 22);
+    EXPECT_EQ(platform::pixel_rgb(preview_canvas, 10, 20), COLOUR_HOLE);
+    std::size_t message_pass = 0;
+    int pass_number = 0;
+    fake::window.on_message = [&](const fake::Message&) {
+        message_pass = static_cast<std::size_t>(pass_number);
+        // The tool is still at the bottom of the last hole when the box comes.
+        EXPECT_EQ(machine_state.current_z, 30);
+        EXPECT_EQ(machine_state.current_x, 300);
+    };
+    fake::click(ids::START_BUTTON);
+    std::string t;
+    for (; pass_number < 1600 && (pass_number == 0 || machine_state.move_requested);
+         ++pass_number) {
+        const std::size_t first = fake::port.writes.size();
+        pass();
+        t += pass_axis(fake::port.writes, first);
+        if (pass_number == 0) {
+            EXPECT_EQ(machine_state.target_x, 100);
+            EXPECT_EQ(machine_state.target_y, 200);
+            EXPECT_EQ(control(ids::OPEN_FILE_BUTTON).visible, false);
+            EXPECT_EQ(control(ids::PROGRESS_BAR).progress_maximum, 22);
+        }
+    }
+    EXPECT_EQ(runs(t), "Y200 X100 . z70 . Z70 X200 . z70 . Z70 y200 x300 .");
+    ASSERT_EQ(message_texts(), std::vector<std::string>{texts::PROGRAM_FINISHED});
+    EXPECT_EQ(fake::window.messages[0].title, texts::PROGRAM_FINISHED);
+    // The message comes in the pass that fetches "M30", right after the last plunge's arrival.
+    EXPECT_EQ(message_pass,
+              static_cast<std::size_t>(200 + 100 + 1 + 70 + 1 + 70 + 200 + 1 + 70 + 1));
+    EXPECT_EQ(machine_state.current_x, 0);
+    EXPECT_EQ(machine_state.current_y, 0);
+    EXPECT_EQ(machine_state.current_z, 100);
+    EXPECT_EQ(platform::pixel_rgb(preview_canvas, 10, 20), COLOUR_DRILLED);
+    EXPECT_EQ(platform::pixel_rgb(preview_canvas, 30, 20), COLOUR_DRILLED);
+    EXPECT_EQ(platform::pixel_rgb(preview_canvas, 30, 23), COLOUR_CANVAS);
+    // Finished: still running, controls hidden, progress 0 in idle passes, Esc ignored.
+    fake::press_shortcut(ids::SHORTCUT_ESC);
+    EXPECT_EQ(run(3), 3);
+    EXPECT_TRUE(run_control.running);
+    EXPECT_EQ(control(ids::PROGRESS_BAR).value, 0);
+    fake::click(ids::STOP_BUTTON);
+    pass();
+    EXPECT_TRUE(control(ids::OK_GOTO).visible);
+}
+
+TEST_F(DrillRunTest, StartIsIgnoredWithoutAFileAndWhileRunning) {
+    start();
+    fake::click(ids::START_BUTTON);
+    pass();
+    EXPECT_FALSE(run_control.running);
+    EXPECT_TRUE(control(ids::OPEN_FILE_BUTTON).visible);
+    write_bytes("a.drl", "X10Y10\nX20Y10\n");
+    open_job("a.drl");
+    fake::click(ids::START_BUTTON);
+    pass();
+    const std::int32_t position = job_state.job_position;
+    fake::click(ids::START_BUTTON);
+    pass();
+    EXPECT_EQ(job_state.job_position, position);
+    EXPECT_EQ(run_control.run_state, drill_travel);
+}
+
+TEST_F(DrillRunTest, PauseDuringAPlungeHoldsTheToolDown) {
+    start();
+    write_bytes("a.drl", "X1Y0\nX2Y0\n");
+    open_job("a.drl");
+    fake::click(ids::START_BUTTON);
+    EXPECT_EQ(runs(trace(10 + 1 + 35)), "X10 . z35");
+    fake::click(ids::PAUSE_BUTTON);
+    EXPECT_EQ(runs(trace(5)), "i5");
+    EXPECT_EQ(machine_state.current_z, 65);
+    EXPECT_EQ(control(ids::PROGRESS_BAR).value, 0);
+    fake::click(ids::PAUSE_BUTTON);
+    EXPECT_EQ(runs(trace(36)), "z35 .");
+    EXPECT_EQ(control(ids::PROGRESS_BAR).value, 5);  // bytes of the first hole line
+}
+
+TEST_F(DrillRunTest, StopAndStartGoesOnAfterTheLastFetchedHole) {
+    start();
+    write_bytes("a.drl", "X1Y0\nX2Y0\nX3Y0\n");
+    open_job("a.drl");
+    fake::click(ids::START_BUTTON);
+    trace(5);  // half way to the first hole
+    fake::click(ids::STOP_BUTTON);
+    pass();
+    EXPECT_FALSE(run_control.running);
+    EXPECT_TRUE(control(ids::OPEN_FILE_BUTTON).visible);
+    EXPECT_EQ(trace(2), "ii");  // the manual byte stands on the lines
+    EXPECT_EQ(machine_state.current_x, 5);
+    fake::click(ids::START_BUTTON);
+    pass();
+    // The first hole was cut short and stays undrilled: the next fetch takes the second.
+    EXPECT_EQ(machine_state.target_x, 20);
+    EXPECT_EQ(platform::pixel_rgb(preview_canvas, 1, 0), COLOUR_HOLE);
+}
+
+TEST_F(DrillRunTest, LastHoleWithoutTerminatorIsDrilledBeforeCompletion) {
+    start();
+    write_bytes("a.drl", "X1Y0\nX2Y0");
+    open_job("a.drl");
+    fake::click(ids::START_BUTTON);
+    run(2000);
+    EXPECT_EQ(message_texts(), std::vector<std::string>{texts::PROGRAM_FINISHED});
+    EXPECT_EQ(platform::pixel_rgb(preview_canvas, 2, 0), COLOUR_DRILLED);
+    EXPECT_EQ(machine_state.current_x, 0);
+}
+
+TEST_F(DrillRunTest, NoHoleLeftWithoutM30EndsTheJob) {
+    start();
+    write_bytes("a.drl", "X1Y1\n\n");  // a blank last line, no "M30"
+    open_job("a.drl");
+    fake::click(ids::START_BUTTON);
+    run(2000);
+    EXPECT_EQ(message_texts(), std::vector<std::string>{texts::PROGRAM_FINISHED});
+    EXPECT_FALSE(machine_state.move_requested);
+    EXPECT_EQ(machine_state.current_x, 0);
+    EXPECT_EQ(machine_state.current_z, 100);
+}
+
+TEST_F(DrillRunTest, EmptyJobCompletesOnceAndStartAfterCompletionRestarts) {
+    start();
+    write_bytes("empty.drl", "");
+    open_job("empty.drl");
+    fake::click(ids::START_BUTTON);
+    run(300);
+    EXPECT_EQ(message_texts().size(), 1u);
+    fake::window.messages.clear();
+    // A job that ran to its end starts again from its first byte.
+    fake::click(ids::STOP_BUTTON);
+    pass();
+    write_bytes("two.drl", "X1Y0\nM30\n");
+    open_job("two.drl");
+    fake::click(ids::START_BUTTON);
+    run(1000);
+    ASSERT_EQ(message_texts().size(), 1u);
+    fake::window.messages.clear();
+    fake::click(ids::STOP_BUTTON);
+    fake::click(ids::START_BUTTON);
+    run(3);
+    EXPECT_EQ(machine_state.target_x, 10);  // the hole again
+    run(1000);
+    EXPECT_EQ(message_texts().size(), 1u);
+}
+
+TEST_F(DrillRunTest, UnknownExtensionStartsButNothingMoves) {
+    start();
+    write_bytes("job.nc", "X10Y10\n");
+    open_job("job.nc");
+    EXPECT_EQ(control(ids::LABEL_PROGRAM_TYPE).text, texts::TYPE_NONE);
+    fake::click(ids::START_BUTTON);
+    run(5);
+    EXPECT_TRUE(run_control.running);
+    EXPECT_FALSE(control(ids::OPEN_FILE_BUTTON).visible);
+    EXPECT_EQ(machine_state.current_x, 0);
+    // Length 0 and position 0: the completion test fires, once.
+    EXPECT_EQ(message_texts(), std::vector<std::string>{texts::PROGRAM_FINISHED});
+}
+
+TEST_F(DrillRunTest, DeletedJobFileStopsTheRunWithoutMoving) {
+    start();
+    write_bytes("a.drl", "X1Y0\nX5Y5\n");
+    open_job("a.drl");
+    fake::click(ids::START_BUTTON);
+    run(5);
+    std::filesystem::remove(path("a.drl"));
+    run(200);
+    EXPECT_EQ(message_texts(), std::vector<std::string>{texts::FILE_NOT_OPENED});
+    EXPECT_FALSE(run_control.running);
+    EXPECT_TRUE(control(ids::OPEN_FILE_BUTTON).visible);
+    EXPECT_EQ(machine_state.target_x, 10);  // the travel to X5Y5 never began
+    EXPECT_EQ(machine_state.target_y, 0);
+    EXPECT_FALSE(machine_state.move_requested);
+}
+
+TEST_F(DrillRunTest, ChangedJobFileStopsTheRun) {
+    start();
+    write_bytes("a.drl", "X1Y0\nX5Y5\n");
+    open_job("a.drl");
+    fake::click(ids::START_BUTTON);
+    run(5);
+    write_bytes("a.drl", "X1Y0\nX5Y5\nX7Y7\n");
+    run(200);
+    EXPECT_EQ(message_texts(), std::vector<std::string>{texts::FILE_NOT_OPENED});
+    EXPECT_FALSE(run_control.running);
+}
+
+TEST_F(DrillRunTest, JogButtonDuringTravelShiftsTheHole) {
+    start();
+    write_bytes("a.drl", "X2Y0\n");
+    open_job("a.drl");
+    fake::click(ids::START_BUTTON);
+    run(3);
+    fake::click(ids::JOG_X_PLUS);
+    run(30);
+    EXPECT_EQ(platform::pixel_rgb(preview_canvas, 2, 0), COLOUR_DRILLED);
+    EXPECT_EQ(machine_state.current_x, 21);
+    // The jog keys do nothing while the job runs.
+    const std::int32_t target = machine_state.target_x;
+    fake::press_shortcut(ids::SHORTCUT_RIGHT);
+    pass();
+    EXPECT_EQ(machine_state.target_x, target);
+}
+
+TEST_F(DrillRunTest, OpenFileFlow) {
+    start();
+    // Cancelled: message, no job.
+    fake::click(ids::OPEN_FILE_BUTTON);
+    pass();
+    EXPECT_EQ(message_texts(), std::vector<std::string>{texts::FILE_NOT_OPENED});
+    ASSERT_EQ(fake::window.dialogs.size(), 1u);
+    EXPECT_EQ(fake::window.dialogs[0].title, "Please choose file to load");
+    EXPECT_EQ(fake::window.dialogs[0].filter,
+              "Файл сверления .DRL|*.drl|Файл фрезеровки .PLT|*.plt");
+    EXPECT_EQ(fake::window.dialogs[0].selected_filter, 1);
+    // Capitals in the extension, and a dot in a folder name, are handled.
+    std::filesystem::create_directories(dir_ / "v1.5");
+    write_bytes("v1.5/BOARD.DRL", "X7Y8\n");
+    open_job("v1.5/BOARD.DRL");
+    EXPECT_EQ(control(ids::LABEL_PROGRAM_TYPE).text, texts::TYPE_DRILLING);
+    EXPECT_EQ(platform::pixel_rgb(preview_canvas, 7, 8), COLOUR_HOLE);
+    write_bytes("v1.5/notes", "X7Y8\n");
+    open_job("v1.5/notes");
+    EXPECT_EQ(job_state.job_position, 0);
+    EXPECT_EQ(control(ids::LABEL_PROGRAM_TYPE).text, texts::TYPE_DRILLING);
+    // A missing drilling file is refused with a message; the old drawing stays.
+    fake::window.messages.clear();
+    open_job("missing.drl");
+    EXPECT_EQ(message_texts(), std::vector<std::string>{texts::FILE_NOT_OPENED});
+    EXPECT_TRUE(job_state.job_file_name.empty());
+    EXPECT_EQ(platform::pixel_rgb(preview_canvas, 7, 8), COLOUR_HOLE);
+}
+
+TEST_F(DrillRunTest, ScaleOkRedrawsThePreviewAndDropsTheMarks) {
+    start();
+    write_bytes("a.drl", "X100Y200\n");
+    open_job("a.drl");
+    EXPECT_EQ(platform::pixel_rgb(preview_canvas, 100, 200), COLOUR_HOLE);
+    fake::change_field(ids::FIELD_SCALE_PERCENT, 91);
+    fake::click(ids::OK_TIME_DEPTH_SCALE);
+    run(2);
+    EXPECT_EQ(platform::pixel_rgb(preview_canvas, 100, 200), COLOUR_CANVAS);
+    EXPECT_EQ(platform::pixel_rgb(preview_canvas, 10, 20), COLOUR_HOLE);
+    EXPECT_EQ(job_state.job_length, 9);
+}
+
+}  // namespace
