@@ -1,0 +1,245 @@
+// run.cpp - the `run` verb: start-up, open the job, Start, and the main-loop passes until the
+// motion has ended, with every event of the run listed in the order it happens.
+#include <algorithm>
+#include <cstdint>
+#include <string>
+
+#include "app/ids.h"
+#include "app/param_file.h"
+#include "app/program.h"
+#include "drive/motion.h"
+#include "jobs/preview.h"
+#include "line_writer.h"
+#include "platform/fake/fake.h"
+#include "png.h"
+#include "sim.h"
+
+namespace sim {
+
+namespace {
+
+__extension__ typedef unsigned __int128 Wide;
+
+// The run's lines: consecutive step cycles of one axis in one direction are gathered into one
+// `steps` line until a message or a mark comes between them.
+class Recorder {
+public:
+    explicit Recorder(LineWriter& lines) : lines_(lines) {}
+
+    void steps(char axis, char direction, std::int64_t count) {
+        if (count_ > 0 && (axis != axis_ || direction != direction_)) flush_steps();
+        axis_ = axis;
+        direction_ = direction;
+        count_ += count;
+    }
+
+    void flush_steps() {
+        if (count_ > 0) lines_.line("steps", axis_, direction_, count_);
+        count_ = 0;
+    }
+
+    void message(const std::string& text) {
+        flush_steps();
+        lines_.line("message", text);
+    }
+
+    void mark(MarkKind kind, std::int32_t x_px, std::int32_t y_px) {
+        flush_steps();
+        const char* name = kind == MarkKind::hole  ? "hole"
+                           : kind == MarkKind::cut ? "cut"
+                                                   : "travel";
+        lines_.line("mark", name, x_px, y_px);
+    }
+
+private:
+    LineWriter& lines_;
+    char axis_ = 0;
+    char direction_ = 0;
+    std::int64_t count_ = 0;
+};
+
+Recorder* active_recorder = nullptr;
+
+void record_mark(MarkKind kind, std::int32_t x_px, std::int32_t y_px) {
+    if (active_recorder) active_recorder->mark(kind, x_px, y_px);
+}
+
+// The bytes written to the port, kept in a buffer and written to the file in large blocks.
+class PortLog {
+public:
+    explicit PortLog(std::FILE* file) : file_(file) { buffer_.reserve(BLOCK); }
+
+    void put(std::uint8_t byte) {
+        buffer_.push_back(static_cast<char>(byte));
+        if (buffer_.size() >= BLOCK) write_out();
+    }
+
+    // Writes what is left and closes the file; false when any write failed.
+    bool close() {
+        write_out();
+        const bool closed = std::fclose(file_) == 0;
+        return ok_ && closed;
+    }
+
+private:
+    static constexpr std::size_t BLOCK = 1 << 16;
+
+    void write_out() {
+        if (!buffer_.empty() &&
+            std::fwrite(buffer_.data(), 1, buffer_.size(), file_) != buffer_.size()) {
+            ok_ = false;
+        }
+        buffer_.clear();
+    }
+
+    std::FILE* file_;
+    std::string buffer_;
+    bool ok_ = true;
+};
+
+// The hooks into the program and the fake platform live only as long as the run.
+struct HookReset {
+    ~HookReset() {
+        fake::window.on_message = nullptr;
+        fake::window.keep_frames = false;
+        fake::port.on_write = nullptr;
+        run_mark_observer = nullptr;
+        active_recorder = nullptr;
+        param_file_path = PARAM_FILE_NAME;
+    }
+};
+
+void record_axis(Recorder& recorder, char axis, std::int32_t now, std::int32_t before) {
+    if (now == before) return;
+    const std::int64_t delta = static_cast<std::int64_t>(now) - before;
+    recorder.steps(axis, delta > 0 ? '+' : '-', delta > 0 ? delta : -delta);
+}
+
+// Display frames of a moving pass that made a step: the four phase waits, at least one frame.
+std::uint64_t frames_of_step(std::int32_t step_delay_ms, std::int32_t refresh_hz) {
+    const std::uint64_t wait_frames_x1000 = 4ULL *
+                                            static_cast<std::uint64_t>(std::max(step_delay_ms, 0)) *
+                                            static_cast<std::uint64_t>(refresh_hz);
+    return std::max<std::uint64_t>(1, (wait_frames_x1000 + 999) / 1000);
+}
+
+// frames / hz with three decimals, rounded to the nearest thousandth (halves up).
+std::string seconds_text(Wide frames, std::int32_t refresh_hz) {
+    const Wide hz = static_cast<Wide>(refresh_hz);
+    const Wide thousandths = (frames * 2000 + hz) / (2 * hz);
+    const auto whole = static_cast<std::uint64_t>(thousandths / 1000);
+    const auto fraction = static_cast<unsigned>(thousandths % 1000);
+    char text[8];
+    std::snprintf(text, sizeof text, ".%03u", fraction);
+    return std::to_string(whole) + text;
+}
+
+std::FILE* open_output(const std::string& path, std::FILE* err) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) report_error(err, "cannot write " + path);
+    return file;
+}
+
+}  // namespace
+
+int run_job(const RunOptions& options, std::FILE* out, std::FILE* err) {
+    if (!check_job_file(options.job_file, err)) return EXIT_USAGE;
+    std::FILE* port_log_file = nullptr;
+    std::FILE* png_file = nullptr;
+    if (!options.port_log_file.empty() &&
+        !(port_log_file = open_output(options.port_log_file, err))) {
+        return EXIT_USAGE;
+    }
+    if (!options.png_file.empty() && !(png_file = open_output(options.png_file, err))) {
+        if (port_log_file) std::fclose(port_log_file);
+        return EXIT_USAGE;
+    }
+    const bool want_png = png_file != nullptr;
+
+    HookReset reset_hooks;
+    LineWriter lines(out);
+    Recorder recorder(lines);
+    fake::reset_all();
+    fake::port.keep_log = false;  // the log would grow by four entries a step
+    // The virtual clock follows the display; it only needs a frame of at least 1 ns.
+    fake::window.refresh_hz = std::min(options.refresh_hz, 1'000'000'000);
+    fake::window.on_message = [&recorder](const fake::Message& m) { recorder.message(m.text); };
+    param_file_path = options.params_file;
+    if (!start_up()) {
+        lines.flush();
+        report_error(err, "the controller did not start");
+        return EXIT_USAGE;
+    }
+    active_recorder = &recorder;
+    run_mark_observer = record_mark;  // start-up clears it
+
+    // The operator opens the job in the file dialog, then presses Start.
+    fake::window.dialog_answers.push_back(options.job_file);
+    fake::click(ids::OPEN_FILE_BUTTON);
+    run_pass();
+    PortLog port_log(port_log_file);
+    if (port_log_file) fake::port.on_write = [&port_log](std::uint8_t byte) { port_log.put(byte); };
+    fake::click(ids::START_BUTTON);
+
+    // Passes until the first idle one. Only the last pass's frame is kept for the picture: the
+    // pass after which no move is requested is the idle one that ends the run.
+    const MachineState& m = machine_state;
+    std::uint64_t moving_passes = 0;
+    Wide frames = 0;
+    std::int32_t delay_seen = -1;
+    std::uint64_t step_frames = 1;
+    fake::window.keep_frames = want_png;
+    for (;;) {
+        const std::int32_t x = m.current_x;
+        const std::int32_t y = m.current_y;
+        const std::int32_t z = m.current_z;
+        run_pass();
+        if (!last_pass_was_moving) break;
+        ++moving_passes;
+        const bool stepped = m.current_z != z || m.current_y != y || m.current_x != x;
+        if (stepped) {
+            // One axis steps per pass; the order Z, Y, X is kept should that ever change.
+            record_axis(recorder, 'Z', m.current_z, z);
+            record_axis(recorder, 'Y', m.current_y, y);
+            record_axis(recorder, 'X', m.current_x, x);
+            if (m.step_delay_ms != delay_seen) {
+                delay_seen = m.step_delay_ms;
+                step_frames = frames_of_step(delay_seen, options.refresh_hz);
+            }
+            frames += step_frames;
+        } else {
+            frames += 1;
+        }
+        if (moving_passes > options.pass_limit) {
+            recorder.flush_steps();
+            lines.flush();
+            report_error(err, "the job did not end within " + std::to_string(options.pass_limit) +
+                                  " moving passes");
+            if (port_log_file) port_log.close();
+            if (png_file) std::fclose(png_file);
+            return EXIT_PASS_LIMIT;
+        }
+        if (want_png) fake::window.keep_frames = !m.move_requested || m.paused;
+    }
+    recorder.flush_steps();
+    lines.line("done", m.current_x, m.current_y, m.current_z, "passes", moving_passes, "seconds",
+               seconds_text(frames, options.refresh_hz));
+    lines.flush();
+
+    int status = EXIT_OK;
+    if (port_log_file && !port_log.close()) {
+        report_error(err, "cannot write " + options.port_log_file);
+        status = EXIT_USAGE;
+    }
+    if (png_file) {
+        const std::string png = encode_png(fake::window.last_frame);
+        const bool written = std::fwrite(png.data(), 1, png.size(), png_file) == png.size();
+        if (std::fclose(png_file) != 0 || !written) {
+            report_error(err, "cannot write " + options.png_file);
+            status = EXIT_USAGE;
+        }
+    }
+    return status;
+}
+
+}  // namespace sim
