@@ -21,7 +21,7 @@
 namespace {
 
 enum class Access { none, ppdev, direct };
-Access access = Access::none;
+Access port_access = Access::none;
 int ppdev_fd = -1;
 
 bool try_ppdev() {
@@ -50,29 +50,29 @@ namespace platform {
 const char* port_setup() {
     const char* description = "none (no parallel port access: writes do nothing, reads give 0)";
     if (try_ppdev()) {
-        access = Access::ppdev;
+        port_access = Access::ppdev;
         description = "ppdev /dev/parport0";
     } else if (try_direct_io()) {
-        access = Access::direct;
+        port_access = Access::direct;
         description = "direct I/O at 0x378";
     } else {
-        access = Access::none;
+        port_access = Access::none;
     }
     std::fprintf(stderr, "cncmirel: port access: %s\n", description);
     return description;
 }
 
 void port_teardown() {
-    if (access == Access::ppdev && ppdev_fd >= 0) {
+    if (port_access == Access::ppdev && ppdev_fd >= 0) {
         ::ioctl(ppdev_fd, PPRELEASE);
         ::close(ppdev_fd);
         ppdev_fd = -1;
     }
-    access = Access::none;
+    port_access = Access::none;
 }
 
 void Out32(std::uint16_t address, std::uint8_t value) {
-    switch (access) {
+    switch (port_access) {
         case Access::ppdev:
             // The device knows only its own registers: the data register stands for 888.
             if (address == port_layout::DATA_PORT) {
@@ -91,7 +91,7 @@ void Out32(std::uint16_t address, std::uint8_t value) {
 }
 
 std::uint8_t Inp32(std::uint16_t address) {
-    switch (access) {
+    switch (port_access) {
         case Access::ppdev:
             if (address == port_layout::DATA_PORT) {
                 unsigned char byte = 0;
