@@ -15,7 +15,7 @@ namespace sim {
 // Exit statuses.
 inline constexpr int EXIT_OK = 0;
 inline constexpr int EXIT_USAGE = 2;       // usage error, unreadable job file, unwritable output
-inline constexpr int EXIT_PASS_LIMIT = 3;  // the job did not end within the pass limit
+inline constexpr int EXIT_PASS_LIMIT = 3;  // a job that does not end (pass limit, stuck fetch)
 
 // Moving passes a run may take before the simulator gives up on it. The controller's rules
 // end every job, but a job can be long: this is over five years of machine time at 60 Hz, so
