@@ -79,8 +79,11 @@ bool LineReader::fill(std::int64_t keep_from) {
     }
     buffer_offset_ = keep_from;
     buffer_length_ = kept;
-    const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(
-        static_cast<std::int64_t>(BUFFER_BYTES - kept), length_ - position_));
+    // A fetch usually needs a line or two: start small, then read ahead more and more.
+    const std::size_t room = std::min(BUFFER_BYTES - kept, read_bytes_);
+    read_bytes_ = std::min(read_bytes_ * 2, BUFFER_BYTES);
+    const auto wanted = static_cast<std::size_t>(
+        std::min<std::int64_t>(static_cast<std::int64_t>(room), length_ - position_));
     ssize_t got;
     do {
         got = ::pread(fd_, buffer_ + kept, wanted, static_cast<off_t>(position_));

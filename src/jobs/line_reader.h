@@ -14,6 +14,7 @@
 class LineReader {
 public:
     static constexpr std::size_t BUFFER_BYTES = 64 * 1024;
+    static constexpr std::size_t FIRST_READ_BYTES = 4096;  // doubled by each later read
     static constexpr std::size_t LINE_LIMIT = 4096;
 
     LineReader() = default;
@@ -53,8 +54,9 @@ private:
     bool failed_ = false;
     std::int64_t length_ = 0;
     std::int64_t position_ = 0;
-    std::int64_t buffer_offset_ = 0;  // file offset of buffer_[0]
-    std::size_t buffer_length_ = 0;   // bytes of buffer_ that hold file data
+    std::int64_t buffer_offset_ = 0;             // file offset of buffer_[0]
+    std::size_t buffer_length_ = 0;              // bytes of buffer_ that hold file data
+    std::size_t read_bytes_ = FIRST_READ_BYTES;  // size of the next read
     char buffer_[BUFFER_BYTES];
     char head_[LINE_LIMIT];  // the examined part of a line that did not stay in buffer_
 };

@@ -154,7 +154,7 @@ TEST(DrillReaders, HoleLineLongerThanTheExaminedPart) {
 // A CR LF whose CR is the last byte of the first read still ends one line.
 TEST(DrillReaders, CrLfSplitAcrossTheReadBuffer) {
     JobFileFolder folder;
-    const std::size_t cr = LineReader::BUFFER_BYTES - 1;
+    const std::size_t cr = LineReader::FIRST_READ_BYTES - 1;
     const std::string text = std::string(cr - 4, '\n') + "X3Y4\r\nX5Y6\n";
     const std::string file = folder.write("split.drl", text);
     const DrillPoint a = fetch_drill_point(file, 100, 0);

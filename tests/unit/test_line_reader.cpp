@@ -102,20 +102,21 @@ TEST(LineReader, MatchesPlainDefinitionOnRandomText) {
     }
 }
 
+// A CR LF whose CR is the last byte of a read, wherever the reads end: CR LF at every offset
+// around the ends of the first reads, ending a long line or a short one.
 TEST(LineReader, CrLfAcrossTheEndOfARead) {
     JobFileFolder folder;
+    const std::size_t first = LineReader::FIRST_READ_BYTES;
     const std::size_t buffer = LineReader::BUFFER_BYTES;
-    // The CR is the last byte of the first read: in a long line, and in a short one.
-    const std::vector<std::string> files = {
-        std::string(buffer - 1, 'a') + "\r\nb\n",
-        std::string(buffer - 6, '\n') + "abcde\r\nb\n",
-        std::string(buffer - 1, '\n') + "\r\nb\n",
-    };
-    for (const std::string& data : files) {
-        const Lines lines = read_all(folder.write("split.txt", data));
-        ASSERT_GE(lines.size(), 2u);
-        EXPECT_EQ(lines[lines.size() - 2].second, static_cast<std::int64_t>(buffer + 1));
-        EXPECT_EQ(lines.back(), (std::pair<std::string, std::int64_t>("b", buffer + 3)));
+    for (const std::size_t around : {first, 3 * first, 7 * first, 15 * first, buffer}) {
+        for (std::size_t cr = around - 6; cr < around + 6; ++cr) {
+            for (const char filler : {'a', '\n'}) {
+                const std::string data = std::string(cr - 1, filler) + "c\r\nb\n";
+                ASSERT_EQ(read_all(folder.write("split.txt", data)), reference_lines(data))
+                    << "CR at " << cr << " after "
+                    << (filler == 'a' ? "a long line" : "empty lines");
+            }
+        }
     }
 }
 

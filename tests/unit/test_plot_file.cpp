@@ -195,7 +195,7 @@ TEST(PlotReaders, CoordinateLineLongerThanTheExaminedPart) {
 // travel point is the line after, not an empty line.
 TEST(PlotReaders, CrLfSplitAcrossTheReadBuffer) {
     JobFileFolder folder;
-    const std::size_t cr = LineReader::BUFFER_BYTES - 1;
+    const std::size_t cr = LineReader::FIRST_READ_BYTES - 1;
     const std::string setup = "IN;" + std::string(cr - 3 - 3, ' ') + "\n";
     const std::string text = setup + "PU\r\nPA400,200;\n";
     ASSERT_EQ(text[cr], '\r');
