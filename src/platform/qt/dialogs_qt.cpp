@@ -1,0 +1,104 @@
+// dialogs_qt.cpp - the modal message box and the file-open dialog; each runs its own nested
+// event loop, so the main loop stands still while it is open.
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <cstdio>
+
+#include "platform/qt/qt_platform.h"
+#include "platform/window.h"
+
+namespace qt_platform {
+
+namespace {
+
+// The folder of the last file chosen in this run of the program.
+QString last_folder;
+
+QString to_qstring(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+bool have_application() {
+    return qobject_cast<QApplication*>(QCoreApplication::instance());
+}
+
+// "description|pattern|description|pattern" -> Qt name filters "description (pattern)";
+// several patterns of one pair are separated by ";" there and by spaces here.
+QStringList name_filters(const QString& filter) {
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    QStringList result;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString patterns = parts[i + 1];
+        patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+        result << QStringLiteral("%1 (%2)").arg(parts[i], patterns.simplified());
+    }
+    return result;
+}
+
+// The folder shown first: the one asked for if it exists, else the last one used, else home.
+QString start_directory(const QString& asked) {
+    if (!asked.isEmpty() && QFileInfo(asked).isDir()) return QFileInfo(asked).absoluteFilePath();
+    if (!last_folder.isEmpty() && QFileInfo(last_folder).isDir()) return last_folder;
+    return QDir::homePath();
+}
+
+// Takes any file name, existing or not, as long as its folder exists.
+class OpenDialog : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+
+    void accept() override {
+        const QStringList files = selectedFiles();
+        if (files.isEmpty() || !QFileInfo(files.first()).absoluteDir().exists()) return;
+        QFileDialog::accept();
+    }
+};
+
+}  // namespace
+
+}  // namespace qt_platform
+
+namespace platform {
+
+void message_box(std::string_view title, std::string_view text) {
+    if (!qt_platform::have_application()) {
+        // Without a display the operator can only be told on standard error.
+        std::fprintf(stderr, "%.*s: %.*s\n", static_cast<int>(title.size()), title.data(),
+                     static_cast<int>(text.size()), text.data());
+        return;
+    }
+    QMessageBox box(QMessageBox::NoIcon, qt_platform::to_qstring(title),
+                    qt_platform::to_qstring(text), QMessageBox::Ok, qt_platform::main_window());
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+std::string choose_file(std::string_view title, std::string_view start_folder,
+                        std::string_view filter, int selected_filter) {
+    if (!qt_platform::have_application()) return {};
+    qt_platform::OpenDialog dialog(
+        qt_platform::main_window(), qt_platform::to_qstring(title),
+        qt_platform::start_directory(qt_platform::to_qstring(start_folder)));
+    // Qt's own dialog behaves the same on every desktop and never changes the working folder.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    const QStringList filters = qt_platform::name_filters(qt_platform::to_qstring(filter));
+    if (!filters.isEmpty()) {
+        dialog.setNameFilters(filters);
+        if (selected_filter >= 0 && selected_filter < filters.size()) {
+            dialog.selectNameFilter(filters[selected_filter]);
+        }
+    }
+    if (dialog.exec() != QDialog::Accepted) return {};
+    const QStringList files = dialog.selectedFiles();
+    if (files.isEmpty()) return {};
+    const QFileInfo chosen(files.first());
+    qt_platform::last_folder = chosen.absolutePath();
+    return chosen.absoluteFilePath().toStdString();
+}
+
+}  // namespace platform
