@@ -78,6 +78,27 @@ void scan_hole_texts(std::string_view line, char* scratch, std::string_view& x_t
     }
 }
 
+// The scan's numbers of the usual hole line, such as X01234Y5678 or X12.7Y3.9, read straight
+// from the line; false when the line needs the general reading of scan_hole_texts. The number
+// reading stops at the first non-digit, and past that point only an "X" (removed, so it could
+// join digits) or the separator can change the result.
+bool scan_hole_fast(std::string_view line, std::int64_t& x, std::int64_t& y) {
+    const char* p = line.data() + 1;  // past the leading "X"
+    const char* const end = line.data() + line.size();
+    if (!read_short_integer(p, end, x)) return false;
+    while (p < end && *p != 'Y' && *p != ',') {
+        if (*p == 'X') return false;
+        ++p;
+    }
+    if (p == end) {
+        y = 0;
+        return true;
+    }
+    ++p;
+    if (!read_short_integer(p, end, y)) return false;
+    return p == end || *p != 'X';
+}
+
 }  // namespace
 
 std::int32_t scan_drill_preview(const std::string& file_name, std::int32_t scale_percent,
@@ -85,17 +106,21 @@ std::int32_t scan_drill_preview(const std::string& file_name, std::int32_t scale
     LineReader reader;
     if (!reader.open(file_name)) return 0;
     const std::int64_t length = reader.length();
-    const std::int32_t divisor = scale_divisor(scale_percent);
+    const PixelScale pixel(scale_divisor(scale_percent));
     char scratch[LineReader::LINE_LIMIT];
     while (!reader.at_end()) {
         const std::string_view line = reader.next_line();
         if (line.empty() || line[0] != 'X') continue;  // capital X only: the scan keeps case
-        std::string_view x_text;
-        std::string_view y_text;
-        scan_hole_texts(line, scratch, x_text, y_text);
-        const std::int32_t x_px = scaled_pixel(read_integer(x_text), divisor);
-        const std::int32_t y_px = scaled_pixel(read_integer(y_text), divisor);
-        if (sink) sink(x_px, y_px);
+        std::int64_t x = 0;
+        std::int64_t y = 0;
+        if (!scan_hole_fast(line, x, y)) {
+            std::string_view x_text;
+            std::string_view y_text;
+            scan_hole_texts(line, scratch, x_text, y_text);
+            x = read_integer(x_text);
+            y = read_integer(y_text);
+        }
+        if (sink) sink(pixel(x), pixel(y));
     }
     return saturate_to_int32(length);
 }

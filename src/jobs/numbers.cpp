@@ -1,6 +1,7 @@
 // numbers.cpp - decimal and integer reading of job-file numbers, and saturating conversions.
 #include "jobs/numbers.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -116,6 +117,11 @@ std::int64_t read_integer(std::string_view text) {
     // Accumulates the magnitude up to 2^63 (for INT64_MIN) or 2^63 - 1, then stays there.
     const std::uint64_t limit = negative ? std::uint64_t{1} << 63 : (std::uint64_t{1} << 63) - 1;
     std::uint64_t magnitude = 0;
+    // Eighteen digits cannot reach 2^63: only longer numbers need the saturating loop.
+    const std::size_t unchecked_end = std::min(n, i + 18);
+    for (; i < unchecked_end && is_digit(text[i]); ++i) {
+        magnitude = magnitude * 10 + static_cast<std::uint64_t>(text[i] - '0');
+    }
     for (; i < n && is_digit(text[i]); ++i) {
         const auto digit = static_cast<std::uint64_t>(text[i] - '0');
         magnitude = magnitude > (limit - digit) / 10 ? limit : magnitude * 10 + digit;
@@ -140,4 +146,15 @@ std::int32_t scaled_pixel(std::int64_t value, std::int32_t divisor, std::int32_t
     std::int64_t quotient = value / divisor;
     quotient = quotient > bound ? bound : (quotient < -bound ? -bound : quotient);
     return saturate_to_int32(quotient + offset);
+}
+
+PixelScale::PixelScale(std::int32_t divisor) : divisor_(divisor) {
+    // shift = 31 + ceil(log2 divisor): then magic * divisor exceeds 2^shift by less than
+    // 2^(shift - 31), which makes (n * magic) >> shift equal n / divisor for every n < 2^31,
+    // and n * magic stays below 2^64.
+    int log2_ceiling = 0;
+    while ((std::int64_t{1} << log2_ceiling) < divisor) ++log2_ceiling;
+    shift_ = 31 + log2_ceiling;
+    const auto d = static_cast<std::uint64_t>(divisor);
+    magic_ = ((std::uint64_t{1} << shift_) + d - 1) / d;
 }

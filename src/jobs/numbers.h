@@ -33,6 +33,42 @@ constexpr std::int32_t saturate_to_int32(std::int64_t value) {
     return static_cast<std::int32_t>(value);
 }
 
+// Reads an optional sign and 1 to 18 decimal digits at `p` (no blanks before them): the common
+// form of a number, read without any overflow check. On success moves `p` past the digits;
+// false (and `p` unchanged) when the text is not of that form.
+inline bool read_short_integer(const char*& p, const char* end, std::int64_t& value) {
+    const char* q = p;
+    const bool negative = q < end && *q == '-';
+    if (q < end && (*q == '-' || *q == '+')) ++q;
+    const char* const digits = q;
+    const char* const stop = end - q > 18 ? q + 18 : end;
+    std::int64_t magnitude = 0;
+    for (; q < stop && *q >= '0' && *q <= '9'; ++q) magnitude = magnitude * 10 + (*q - '0');
+    if (q == digits || (q < end && *q >= '0' && *q <= '9')) return false;
+    value = negative ? -magnitude : magnitude;
+    p = q;
+    return true;
+}
+
 // The preview's pixel for a file number: value / divisor truncating toward zero, plus offset,
 // saturated to int32. The divisor is 1..100.
 std::int32_t scaled_pixel(std::int64_t value, std::int32_t divisor, std::int32_t offset = 0);
+
+// scaled_pixel for one divisor, many values: the scans' hot path divides by a multiplication.
+class PixelScale {
+public:
+    explicit PixelScale(std::int32_t divisor);
+    std::int32_t operator()(std::int64_t value, std::int32_t offset = 0) const {
+        constexpr std::int64_t fast_limit = std::int64_t{1} << 31;
+        if (value <= -fast_limit || value >= fast_limit)
+            return scaled_pixel(value, divisor_, offset);
+        const auto magnitude = static_cast<std::uint64_t>(value < 0 ? -value : value);
+        const auto quotient = static_cast<std::int64_t>((magnitude * magic_) >> shift_);
+        return saturate_to_int32((value < 0 ? -quotient : quotient) + offset);
+    }
+
+private:
+    std::int32_t divisor_;
+    std::uint64_t magic_;  // ceil(2^shift / divisor): exact for magnitudes below 2^31
+    int shift_;
+};

@@ -73,6 +73,28 @@ bool begins_upper(std::string_view line, char first, char second) {
     return line.size() >= 2 && upper(line[0]) == first && upper(line[1]) == second;
 }
 
+// The scan's numbers of the usual coordinate line, such as PA1234,5678; read straight from the
+// line; false when the line needs the general reading of coordinate_texts. Past the digits of
+// a number only a "P" (a "PA" removed could join digits) or the separator can change the
+// result; a line that begins with "PA" and a digit never converts to a "PD" line.
+bool scan_point_fast(std::string_view line, std::int64_t& x, std::int64_t& y) {
+    if (!begins_with(line, "PA")) return false;
+    const char* p = line.data() + 2;
+    const char* const end = line.data() + line.size();
+    if (!read_short_integer(p, end, x)) return false;
+    while (p < end && *p != ',' && *p != ';') {
+        if (*p == 'P') return false;
+        ++p;
+    }
+    if (p == end) {
+        y = 0;
+        return true;
+    }
+    ++p;
+    if (!read_short_integer(p, end, y)) return false;
+    return p == end || *p != 'P';
+}
+
 }  // namespace
 
 std::int32_t scan_plot_preview(const std::string& file_name, std::int32_t scale_percent,
@@ -81,7 +103,7 @@ std::int32_t scan_plot_preview(const std::string& file_name, std::int32_t scale_
     LineReader reader;
     if (!reader.open(file_name)) return 0;
     const std::int64_t length = reader.length();
-    const std::int32_t divisor = scale_divisor(scale_percent);
+    const PixelScale pixel(scale_divisor(scale_percent));
     char scratch[LineReader::LINE_LIMIT];
     Stroke stroke = Stroke::lifted;
     std::int32_t previous_x = 0;
@@ -93,15 +115,21 @@ std::int32_t scan_plot_preview(const std::string& file_name, std::int32_t scale_
         if (stroke == Stroke::lifted) {
             pen_down_line = begins_with(line, "PD");
         } else {
-            const CoordinateTexts texts = coordinate_texts(line, scratch);
-            const std::int32_t x = scaled_pixel(read_integer(texts.x), divisor, PLOT_X_OFFSET_MM);
-            const std::int32_t y = scaled_pixel(read_integer(texts.y), divisor);
+            std::int64_t x_value = 0;
+            std::int64_t y_value = 0;
+            if (!scan_point_fast(line, x_value, y_value)) {
+                const CoordinateTexts texts = coordinate_texts(line, scratch);
+                x_value = read_integer(texts.x);
+                y_value = read_integer(texts.y);
+                // deliberate: the test for "PD" looks at the converted line, so "PAPD" counts.
+                pen_down_line = texts.begins_with_pd;
+            }
+            const std::int32_t x = pixel(x_value, PLOT_X_OFFSET_MM);
+            const std::int32_t y = pixel(y_value);
             if (stroke == Stroke::drawing && sink) sink(x, y, previous_x, previous_y);
             previous_x = x;
             previous_y = y;
             if (stroke == Stroke::first_point) stroke = Stroke::drawing;
-            // deliberate: the test for "PD" looks at the converted line, so "PAPD" counts too.
-            pen_down_line = texts.begins_with_pd;
         }
         if (pen_down_line) stroke = Stroke::first_point;
     }

@@ -174,4 +174,55 @@ TEST(Conversions, ScaledPixelTruncatesTowardZeroAndSaturates) {
     EXPECT_EQ(scaled_pixel(INT32_MIN - 49LL, 1, 50), INT32_MIN + 1);
 }
 
+// The multiplying divider of the scans agrees with plain division for every divisor, at the
+// edges of its fast range and beyond it.
+TEST(Conversions, PixelScaleAgreesWithDivision) {
+    const std::int64_t edge = std::int64_t{1} << 31;
+    const std::vector<std::int64_t> values = {
+        0,         1,         -1,         7,     99,   100,      101,       12345,     -12345,
+        edge - 1,  -edge + 1, edge - 100, -edge, edge, edge + 1, -edge - 1, 1LL << 40, -(1LL << 40),
+        INT64_MAX, INT64_MIN};
+    for (std::int32_t divisor = 1; divisor <= 100; ++divisor) {
+        const PixelScale pixel(divisor);
+        for (std::int64_t v : values) {
+            for (std::int64_t near = -2; near <= 2; ++near) {
+                const std::int64_t value =
+                    (v > INT64_MAX - 2 || v < INT64_MIN + 2) ? v : v + near * divisor + near;
+                EXPECT_EQ(pixel(value), scaled_pixel(value, divisor)) << value << " / " << divisor;
+                EXPECT_EQ(pixel(value, 50), scaled_pixel(value, divisor, 50))
+                    << value << " / " << divisor;
+            }
+        }
+    }
+}
+
+TEST(ReadShortInteger, TakesOnlySignAndUpToEighteenDigits) {
+    struct Case {
+        std::string text;
+        bool taken;
+        std::int64_t value;
+        std::size_t used;
+    };
+    const std::vector<Case> cases = {
+        {"123Y", true, 123, 3},
+        {"-45", true, -45, 3},
+        {"+7.5", true, 7, 2},
+        {"999999999999999999", true, 999999999999999999, 18},
+        {"1234567890123456789", false, 0, 0},
+        {" 5", false, 0, 0},
+        {"-", false, 0, 0},
+        {"", false, 0, 0},
+        {"Y5", false, 0, 0},
+    };
+    for (const Case& c : cases) {
+        const char* p = c.text.data();
+        std::int64_t value = 0;
+        EXPECT_EQ(read_short_integer(p, c.text.data() + c.text.size(), value), c.taken) << c.text;
+        if (c.taken) {
+            EXPECT_EQ(value, c.value) << c.text;
+        }
+        EXPECT_EQ(static_cast<std::size_t>(p - c.text.data()), c.used) << c.text;
+    }
+}
+
 }  // namespace
