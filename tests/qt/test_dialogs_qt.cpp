@@ -1,11 +1,16 @@
 // test_dialogs_qt.cpp - the message box and the file-open dialog: modal, their keys are their
 // own (no shortcut event), and the dialog's folders, filters and answers.
 #include <QDir>
+#include <QLabel>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTimer>
+#include <fstream>
 #include <functional>
+
+#include "jobs/job.h"
+#include "jobs/preview.h"
 
 #include "qt_fixture.h"
 
@@ -122,4 +127,45 @@ TEST_F(QtWindowTest, TheFileDialogStartsAtHomeThenAtTheLastFolderAndTakesNewName
     });
     EXPECT_EQ(platform::choose_file("t", dir_.string(), filter, 0), "");
     EXPECT_EQ(std::filesystem::current_path(), working_dir);
+}
+
+// The open-file button through the main loop: the real dialog, answered here, loads a drilling
+// job onto the canvas and names its kind; cancelling it says so and keeps the old drawing.
+TEST_F(QtWindowTest, OpenFileButtonLoadsTheJobChosenInTheDialog) {
+    const std::filesystem::path job = dir_ / "board.DRL";
+    {
+        std::ofstream out(job);
+        out << "M48\nX10Y20\nM30\n";
+    }
+    on_next_dialog([&](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        ASSERT_NE(dialog, nullptr);
+        QLineEdit* edit = file_name_edit(dialog);
+        ASSERT_NE(edit, nullptr);
+        edit->setText(QString::fromStdString(job.string()));
+        QTest::keyClick(edit, Qt::Key_Return);
+    });
+    QTest::mouseClick(qt_platform::control_widget(ids::OPEN_FILE_BUTTON), Qt::LeftButton);
+    run_pass();
+    EXPECT_EQ(job_state.job_file_name, job.string());
+    EXPECT_EQ(job_state.job_length, 15);
+    EXPECT_EQ(widget<QLabel>(ids::LABEL_PROGRAM_TYPE)->text(), QStringLiteral("Сверление"));
+    EXPECT_EQ(platform::pixel_rgb(preview_canvas, 10, 20), COLOUR_HOLE);
+
+    QString box_text;
+    on_next_dialog([&](QWidget* modal) {
+        if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
+            on_next_dialog([&](QWidget* box) {
+                box_text = qobject_cast<QMessageBox*>(box)->text();
+                qobject_cast<QMessageBox*>(box)->accept();
+            });
+            dialog->reject();
+        }
+    });
+    QTest::mouseClick(qt_platform::control_widget(ids::OPEN_FILE_BUTTON), Qt::LeftButton);
+    run_pass();
+    EXPECT_EQ(box_text, QStringLiteral("Файл не открыт"));
+    EXPECT_TRUE(job_state.job_file_name.empty());
+    EXPECT_EQ(widget<QLabel>(ids::LABEL_PROGRAM_TYPE)->text(), QStringLiteral("Сверление"));
+    EXPECT_EQ(platform::pixel_rgb(preview_canvas, 10, 20), COLOUR_HOLE);
 }
