@@ -13,7 +13,7 @@ jobs="${JOBS:-$(nproc 2>/dev/null || echo 2)}"
 
 build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev
                 libgtest-dev libgmock-dev fonts-dejavu-core)
-test_packages=(xvfb xauth xdotool x11-apps imagemagick)
+test_packages=(xvfb xauth xdotool x11-apps imagemagick locales)
 
 install_packages() {
     local missing=()
@@ -26,6 +26,15 @@ install_packages() {
     [ "$(id -u)" -ne 0 ] && sudo=(sudo)
     "${sudo[@]}" apt-get update -qq
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# A locale with a decimal comma, so that the tests can show that job files are read the same
+# whatever the operator's locale.
+ensure_comma_locale() {
+    locale -a 2>/dev/null | grep -qi '^ru_RU\.utf-\?8$' && return 0
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    "${sudo[@]}" localedef -i ru_RU -f UTF-8 ru_RU.UTF-8 || echo "note: ru_RU.UTF-8 could not be made"
 }
 
 configure_and_build() {
@@ -45,6 +54,7 @@ case "${1:-}" in
         ;;
     test)
         install_packages "${build_packages[@]}" "${test_packages[@]}"
+        ensure_comma_locale
         configure_and_build
         ctest --test-dir "$build" --output-on-failure -j "$jobs"
         ;;
