@@ -79,13 +79,14 @@ void scan_hole_texts(std::string_view line, char* scratch, std::string_view& x_t
 }
 
 // The scan's numbers of the usual hole line, such as X01234Y5678 or X12.7Y3.9, read straight
-// from the line; false when the line needs the general reading of scan_hole_texts. The number
+// from the line (a LineReader view, so its numbers may be read eight bytes at a time); false
+// when the line needs the general reading of scan_hole_texts. The number
 // reading stops at the first non-digit, and past that point only an "X" (removed, so it could
 // join digits) or the separator can change the result.
 bool scan_hole_fast(std::string_view line, std::int64_t& x, std::int64_t& y) {
     const char* p = line.data() + 1;  // past the leading "X"
     const char* const end = line.data() + line.size();
-    if (!read_short_integer(p, end, x)) return false;
+    if (!read_short_integer_padded(p, end, x)) return false;
     while (p < end && *p != 'Y' && *p != ',') {
         if (*p == 'X') return false;
         ++p;
@@ -95,7 +96,7 @@ bool scan_hole_fast(std::string_view line, std::int64_t& x, std::int64_t& y) {
         return true;
     }
     ++p;
-    if (!read_short_integer(p, end, y)) return false;
+    if (!read_short_integer_padded(p, end, y)) return false;
     return p == end || *p != 'X';
 }
 

@@ -3,7 +3,11 @@
 // with the saturating conversions to int32 that both need.
 #pragma once
 
+#include <algorithm>
+#include <bit>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 // Reads the decimal number at the start of `text` the way atof does in the "C" locale:
@@ -47,6 +51,37 @@ inline bool read_short_integer(const char*& p, const char* end, std::int64_t& va
     if (q == digits || (q < end && *q >= '0' && *q <= '9')) return false;
     value = negative ? -magnitude : magnitude;
     p = q;
+    return true;
+}
+
+// read_short_integer for text followed by at least 16 readable bytes (a line view of
+// LineReader): finds the digits eight bytes at a time, without a branch per digit.
+[[gnu::always_inline]] inline bool read_short_integer_padded(const char*& p, const char* end,
+                                                             std::int64_t& value) {
+    const char* q = p;
+    const bool negative = q < end && *q == '-';
+    if (q < end && (*q == '-' || *q == '+')) ++q;
+    std::uint64_t word;
+    std::memcpy(&word, q, 8);
+    if constexpr (std::endian::native != std::endian::little) {
+        return read_short_integer(p, end, value);
+    }
+    // Each byte less '0': a digit becomes 0..9; the lowest byte flagged in `other` is exactly
+    // the first non-digit (a borrow or carry only ever starts at a non-digit and runs upward).
+    const std::uint64_t digits = word - 0x3030303030303030u;
+    const std::uint64_t other = (digits | (digits + 0x7676767676767676u)) & 0x8080808080808080u;
+    const auto length =
+        std::min<std::ptrdiff_t>(other == 0 ? 8 : std::countr_zero(other) >> 3, end - q);
+    if (length == 8) return read_short_integer(p, end, value);  // long: the plain loop
+    if (length <= 0) return false;
+    // Shifts the digits to the top bytes behind leading zeros, then adds pairs, fours, eights.
+    std::uint64_t v = digits << (8 * (8 - length));
+    v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFu;
+    v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFu;
+    v = (v * 10000 + (v >> 32)) & 0xFFFFFFFFu;
+    const auto magnitude = static_cast<std::int64_t>(v);
+    value = negative ? -magnitude : magnitude;
+    p = q + length;
     return true;
 }
 

@@ -14,8 +14,9 @@ char upper(char c) {
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-bool begins_with(std::string_view line, std::string_view prefix) {
-    return line.substr(0, prefix.size()) == prefix;
+// Whether the line begins with the two letters "P" and `second`, as they stand.
+bool begins_with_p(std::string_view line, char second) {
+    return line.size() >= 2 && line[0] == 'P' && line[1] == second;
 }
 
 // The number texts of a coordinate line, shared by both readers: every "PA" removed, every ";"
@@ -44,7 +45,7 @@ CoordinateTexts coordinate_texts(std::string_view line, char* scratch) {
         scratch[size++] = c == ';' ? ',' : c;
     }
     const std::string_view converted(scratch, size);
-    texts.begins_with_pd = begins_with(converted, "PD");
+    texts.begins_with_pd = begins_with_p(converted, 'D');
     if (first_comma == std::string_view::npos) {
         texts.x = converted;
     } else {
@@ -74,14 +75,15 @@ bool begins_upper(std::string_view line, char first, char second) {
 }
 
 // The scan's numbers of the usual coordinate line, such as PA1234,5678; read straight from the
-// line; false when the line needs the general reading of coordinate_texts. Past the digits of
-// a number only a "P" (a "PA" removed could join digits) or the separator can change the
-// result; a line that begins with "PA" and a digit never converts to a "PD" line.
+// line (a LineReader view, so its numbers may be read eight bytes at a time); false when the line
+// needs the general reading of coordinate_texts. Past the digits of a number only a "P" (a "PA"
+// removed could join digits) or the separator can change the result; a line that begins with "PA"
+// and a digit never converts to a "PD" line.
 bool scan_point_fast(std::string_view line, std::int64_t& x, std::int64_t& y) {
-    if (!begins_with(line, "PA")) return false;
+    if (!begins_with_p(line, 'A')) return false;
     const char* p = line.data() + 2;
     const char* const end = line.data() + line.size();
-    if (!read_short_integer(p, end, x)) return false;
+    if (!read_short_integer_padded(p, end, x)) return false;
     while (p < end && *p != ',' && *p != ';') {
         if (*p == 'P') return false;
         ++p;
@@ -91,7 +93,7 @@ bool scan_point_fast(std::string_view line, std::int64_t& x, std::int64_t& y) {
         return true;
     }
     ++p;
-    if (!read_short_integer(p, end, y)) return false;
+    if (!read_short_integer_padded(p, end, y)) return false;
     return p == end || *p != 'P';
 }
 
@@ -110,10 +112,10 @@ std::int32_t scan_plot_preview(const std::string& file_name, std::int32_t scale_
     std::int32_t previous_y = 0;
     while (!reader.at_end()) {
         const std::string_view line = reader.next_line();  // case kept
-        if (begins_with(line, "PU")) stroke = Stroke::lifted;
+        if (begins_with_p(line, 'U')) stroke = Stroke::lifted;
         bool pen_down_line = false;
         if (stroke == Stroke::lifted) {
-            pen_down_line = begins_with(line, "PD");
+            pen_down_line = begins_with_p(line, 'D');
         } else {
             std::int64_t x_value = 0;
             std::int64_t y_value = 0;

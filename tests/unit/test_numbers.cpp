@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "jobs/line_reader.h"
 #include "jobs/numbers.h"
 
 namespace {
@@ -196,6 +197,8 @@ TEST(Conversions, PixelScaleAgreesWithDivision) {
     }
 }
 
+// Both forms of the short reading: the plain loop, and eight bytes at a time over text that is
+// followed by spare bytes (here digits, which must not be taken past the end).
 TEST(ReadShortInteger, TakesOnlySignAndUpToEighteenDigits) {
     struct Case {
         std::string text;
@@ -207,21 +210,38 @@ TEST(ReadShortInteger, TakesOnlySignAndUpToEighteenDigits) {
         {"123Y", true, 123, 3},
         {"-45", true, -45, 3},
         {"+7.5", true, 7, 2},
+        {"0", true, 0, 1},
+        {"00012,", true, 12, 5},
+        {"9876543", true, 9876543, 7},
+        {"-12345678;", true, -12345678, 9},
+        {"123456789", true, 123456789, 9},
         {"999999999999999999", true, 999999999999999999, 18},
         {"1234567890123456789", false, 0, 0},
+        {"5\x80", true, 5, 1},
+        {"5\xff" "9", true, 5, 1},
+        {"5/", true, 5, 1},
+        {"5:", true, 5, 1},
         {" 5", false, 0, 0},
         {"-", false, 0, 0},
+        {"+-1", false, 0, 0},
         {"", false, 0, 0},
         {"Y5", false, 0, 0},
     };
     for (const Case& c : cases) {
-        const char* p = c.text.data();
-        std::int64_t value = 0;
-        EXPECT_EQ(read_short_integer(p, c.text.data() + c.text.size(), value), c.taken) << c.text;
-        if (c.taken) {
-            EXPECT_EQ(value, c.value) << c.text;
+        const std::string padded = c.text + std::string(LineReader::VIEW_SLACK, '7');
+        for (const bool eight_at_a_time : {false, true}) {
+            const char* p = padded.data();
+            const char* const end = padded.data() + c.text.size();
+            std::int64_t value = 0;
+            const bool taken = eight_at_a_time ? read_short_integer_padded(p, end, value)
+                                               : read_short_integer(p, end, value);
+            SCOPED_TRACE(c.text + (eight_at_a_time ? " (eight at a time)" : ""));
+            EXPECT_EQ(taken, c.taken);
+            if (c.taken) {
+                EXPECT_EQ(value, c.value);
+            }
+            EXPECT_EQ(static_cast<std::size_t>(p - padded.data()), c.used);
         }
-        EXPECT_EQ(static_cast<std::size_t>(p - c.text.data()), c.used) << c.text;
     }
 }
 
