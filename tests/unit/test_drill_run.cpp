@@ -294,6 +294,13 @@ TEST_F(DrillRunTest, OpenFileFlow) {
     EXPECT_EQ(message_texts(), std::vector<std::string>{texts::FILE_NOT_OPENED});
     EXPECT_TRUE(job_state.job_file_name.empty());
     EXPECT_EQ(platform::pixel_rgb(preview_canvas, 7, 8), COLOUR_HOLE);
+    // A file too long for the byte offsets of a run (a sparse file, so nothing is written).
+    fake::window.messages.clear();
+    write_bytes("huge.drl", "X1Y1\n");
+    std::filesystem::resize_file(path("huge.drl"), std::uintmax_t{1} << 31);
+    open_job("huge.drl");
+    EXPECT_EQ(message_texts(), std::vector<std::string>{texts::FILE_NOT_OPENED});
+    EXPECT_TRUE(job_state.job_file_name.empty());
 }
 
 TEST_F(DrillRunTest, ScaleOkRedrawsThePreviewAndDropsTheMarks) {
