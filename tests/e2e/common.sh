@@ -20,6 +20,36 @@ write_params() {
     done
 }
 
+# A fresh working directory, removed (with the display and the controller) when the test ends.
+enter_work_dir() {
+    WORK=$(mktemp -d)
+    trap 'stop_display; [ -n "${APP_PID:-}" ] && kill "$APP_PID" 2>/dev/null; rm -rf "$WORK"' EXIT
+    cd "$WORK"
+}
+
+# Starts the controller in the background and waits for its window.
+start_app() {
+    "$1" 2>app.err &
+    APP_PID=$!
+    wait_window "CNC Mirel" >/dev/null
+    sleep 1
+}
+
+# Takes a screenshot (kept at $1 when given), presses Esc and waits for a clean end.
+screenshot_and_escape() {
+    import -window root shot.png
+    [ -n "$1" ] && cp shot.png "$1"
+    xdotool key Escape
+    local i
+    for i in $(seq 1 100); do
+        kill -0 "$APP_PID" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -0 "$APP_PID" 2>/dev/null && fail "the controller did not end on Esc"
+    wait "$APP_PID" || fail "the controller ended with status $?"
+    APP_PID=
+}
+
 # Starts an X server of our own and sets DISPLAY; stopped by stop_display.
 start_display() {
     local n

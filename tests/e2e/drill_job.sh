@@ -8,9 +8,7 @@ source "$here/common.sh"
 app="$1"
 shot_out="${2:-}"
 
-work=$(mktemp -d)
-trap 'stop_display; [ -n "${APP_PID:-}" ] && kill "$APP_PID" 2>/dev/null; rm -rf "$work"' EXIT
-cd "$work"
+enter_work_dir
 # 1 step per mm, a 100 x 100 x 50 mm table, 1 ms steps, depth 3, travel height 5 mm.
 write_params Param.ini 0 0 0 1 1 1 100 100 50 1 3 100 0 0 5
 cp Param.ini before.ini
@@ -18,16 +16,13 @@ mkdir jobs
 printf 'M48\nT1C0.8\nX20Y30\nX40Y30\nX40Y50\nM30\n' >jobs/small.drl
 start_display
 
-"$app" 2>app.err &
-APP_PID=$!
-wait_window "CNC Mirel" >/dev/null
-sleep 1
+start_app "$app"
 
 # Open file (button at 954, 38), then type the path into the dialog's name field.
 click_at 974 58
 wait_window "Please choose file to load" >/dev/null
 sleep 0.5
-xdotool type --delay 20 "$work/jobs/small.drl"
+xdotool type --delay 20 "$WORK/jobs/small.drl"
 xdotool key Return
 sleep 1
 # Start (button at 804, 38).
@@ -39,16 +34,7 @@ xdotool key Return
 sleep 3
 # Stop (904, 38) brings the hidden controls back; then a screenshot and Esc.
 click_at 924 58
-import -window root shot.png
-[ -n "$shot_out" ] && cp shot.png "$shot_out"
-xdotool key Escape
-for i in $(seq 1 100); do
-    kill -0 "$APP_PID" 2>/dev/null || break
-    sleep 0.1
-done
-kill -0 "$APP_PID" 2>/dev/null && fail "the controller did not end on Esc"
-wait "$APP_PID" || fail "the controller ended with status $?"
-APP_PID=
+screenshot_and_escape "$shot_out"
 
 cmp Param.ini before.ini || fail "Param.ini was not written back unchanged"
 # Each hole (X, Y) mm is screen pixel (5 + 20 + X, 5 + 5 + Y): drawing area at (5, 5) of the

@@ -7,16 +7,11 @@ source "$here/common.sh"
 app="$1"
 shot_out="${2:-}"
 
-work=$(mktemp -d)
-trap 'stop_display; [ -n "${APP_PID:-}" ] && kill "$APP_PID" 2>/dev/null; rm -rf "$work"' EXIT
-cd "$work"
+enter_work_dir
 write_params Param.ini 1 2 3 100 100 100 300 200 50 5 3 100 10 20 5
 start_display
 
-"$app" 2>app.err &
-APP_PID=$!
-win=$(wait_window "CNC Mirel")
-sleep 1
+start_app "$app"
 
 # Field "table size X" at (804, 378), 50 x 20: click into its text, then type 2, 3, 5.
 click_at 815 388
@@ -25,16 +20,7 @@ sleep 0.5
 # The arrow keys are shortcuts too: Left jogs X and must not move the field's cursor or value.
 xdotool key Left
 sleep 0.5
-import -window root shot.png
-[ -n "$shot_out" ] && cp shot.png "$shot_out"
-xdotool key Escape
-for i in $(seq 1 100); do
-    kill -0 "$APP_PID" 2>/dev/null || break
-    sleep 0.1
-done
-kill -0 "$APP_PID" 2>/dev/null && fail "the controller did not end on Esc"
-wait "$APP_PID" || fail "the controller ended with status $?"
-APP_PID=
+screenshot_and_escape "$shot_out"
 
 write_params expected.ini 1 2 3 100 100 100 235 200 50 5 3 100 10 20 5
 cmp Param.ini expected.ini || {
