@@ -43,7 +43,7 @@ void open_drawing_area(int x, int y, int width, int height);
 bool load_picture(int picture_id, const std::uint8_t* bmp, std::size_t size);
 // Makes a bare key raise a shortcut event with `shortcut_id` before the focused control sees it.
 void register_shortcut(int key_code, int shortcut_id);
-void create_control(const ControlSpec& spec);
+void create_control(const ControlSpec& control);
 
 // Takes the next event without waiting: its kind, or ids::EVENT_NONE.
 int poll_event();

@@ -83,26 +83,26 @@ void register_shortcut(int key_code, int shortcut_id) {
     window.shortcuts.emplace_back(key_code, shortcut_id);
 }
 
-void create_control(const ControlSpec& spec) {
-    if (spec.id < 0 || spec.id >= ids::CONTROL_ID_LIMIT) return;
-    fake::Control& c = window.controls[spec.id];
+void create_control(const ControlSpec& desc) {
+    if (desc.id < 0 || desc.id >= ids::CONTROL_ID_LIMIT) return;
+    fake::Control& c = window.controls[desc.id];
     c = fake::Control{};
     c.exists = true;
-    c.kind = spec.kind;
-    c.x = spec.x;
-    c.y = spec.y;
-    c.width = spec.width;
-    c.height = spec.height;
-    c.minimum = spec.minimum;
-    c.maximum = spec.maximum;
-    c.picture = spec.picture;
-    c.text = spec.text ? spec.text : "";
+    c.kind = desc.kind;
+    c.x = desc.x;
+    c.y = desc.y;
+    c.width = desc.width;
+    c.height = desc.height;
+    c.minimum = desc.minimum;
+    c.maximum = desc.maximum;
+    c.picture = desc.picture;
+    c.text = desc.text ? desc.text : "";
     c.created_order = window.controls_created++;
-    if (spec.kind == ControlKind::spin_field) {
-        c.value = spec.minimum;
+    if (desc.kind == ControlKind::spin_field) {
+        c.value = desc.minimum;
         c.text = std::to_string(c.value);
     }
-    if (spec.kind == ControlKind::progress_bar) c.progress_maximum = spec.maximum;
+    if (desc.kind == ControlKind::progress_bar) c.progress_maximum = desc.maximum;
 }
 
 int poll_event() {

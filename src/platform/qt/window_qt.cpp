@@ -160,18 +160,18 @@ void fit_label(QLabel& label) {
     label.setFont(font);
 }
 
-QWidget* make_widget(const platform::ControlSpec& spec, QWidget* parent) {
+QWidget* make_widget(const platform::ControlSpec& desc, QWidget* parent) {
     using platform::ControlKind;
-    const int id = spec.id;
-    const QString text = QString::fromUtf8(spec.text ? spec.text : "");
-    switch (spec.kind) {
+    const int id = desc.id;
+    const QString text = QString::fromUtf8(desc.text ? desc.text : "");
+    switch (desc.kind) {
         case ControlKind::image_button:
         case ControlKind::text_button: {
             auto* button = new QPushButton(parent);
             button->setAutoDefault(false);
-            if (spec.kind == ControlKind::text_button) {
+            if (desc.kind == ControlKind::text_button) {
                 button->setText(text);
-            } else if (const QPixmap* p = picture(spec.picture)) {
+            } else if (const QPixmap* p = picture(desc.picture)) {
                 button->setIcon(QIcon(*p));
                 button->setIconSize(p->size());
             }
@@ -184,8 +184,8 @@ QWidget* make_widget(const platform::ControlSpec& spec, QWidget* parent) {
             spin->setLocale(QLocale::c());  // plain digits, no group separators
             spin->setGroupSeparatorShown(false);
             spin->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-            spin->setRange(spec.minimum, std::max(spec.minimum, spec.maximum));
-            spin->setValue(spec.minimum);
+            spin->setRange(desc.minimum, std::max(desc.minimum, desc.maximum));
+            spin->setValue(desc.minimum);
             // Typing, the arrows and the wheel are the operator's; setValue runs with
             // signals blocked, so only those reach the queue.
             QObject::connect(spin, &QSpinBox::valueChanged,
@@ -202,8 +202,8 @@ QWidget* make_widget(const platform::ControlSpec& spec, QWidget* parent) {
             return new QGroupBox(text, parent);
         case ControlKind::progress_bar: {
             auto* bar = new QProgressBar(parent);
-            bar->setRange(spec.minimum, bar_maximum(spec.minimum, spec.maximum));
-            bar->setValue(spec.minimum);
+            bar->setRange(desc.minimum, bar_maximum(desc.minimum, desc.maximum));
+            bar->setValue(desc.minimum);
             return bar;
         }
         case ControlKind::label: {
@@ -215,7 +215,7 @@ QWidget* make_widget(const platform::ControlSpec& spec, QWidget* parent) {
         case ControlKind::image_indicator: {
             auto* label = new QLabel(parent);
             label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-            if (const QPixmap* p = picture(spec.picture)) label->setPixmap(*p);
+            if (const QPixmap* p = picture(desc.picture)) label->setPixmap(*p);
             return label;
         }
     }
@@ -307,30 +307,30 @@ bool load_picture(int picture_id, const std::uint8_t* bmp, std::size_t size) {
     return true;
 }
 
-void create_control(const ControlSpec& spec) {
-    if (!state.window || spec.id < 0 || spec.id >= ids::CONTROL_ID_LIMIT) return;
-    qt_platform::Control& c = state.controls[spec.id];
+void create_control(const ControlSpec& desc) {
+    if (!state.window || desc.id < 0 || desc.id >= ids::CONTROL_ID_LIMIT) return;
+    qt_platform::Control& c = state.controls[desc.id];
     delete c.widget.data();
     c = qt_platform::Control{};
-    c.kind = spec.kind;
-    c.minimum = spec.minimum;
-    c.progress_maximum = spec.maximum;
-    QWidget* w = qt_platform::make_widget(spec, state.window);
+    c.kind = desc.kind;
+    c.minimum = desc.minimum;
+    c.progress_maximum = desc.maximum;
+    QWidget* w = qt_platform::make_widget(desc, state.window);
     c.widget = w;
-    w->setGeometry(spec.x, spec.y, spec.width, spec.height);
-    if (spec.kind == ControlKind::spin_field) {
-        w->setStyleSheet(qt_platform::spin_style(spec.height / 2, c));
-    } else if (spec.kind == ControlKind::frame) {
+    w->setGeometry(desc.x, desc.y, desc.width, desc.height);
+    if (desc.kind == ControlKind::spin_field) {
+        w->setStyleSheet(qt_platform::spin_style(desc.height / 2, c));
+    } else if (desc.kind == ControlKind::frame) {
         // Frames are made after the controls they surround; kept below them so that
         // they never take their clicks.
         w->lower();
-    } else if (spec.kind == ControlKind::label) {
+    } else if (desc.kind == ControlKind::label) {
         qt_platform::fit_label(*static_cast<QLabel*>(w));
-    } else if (spec.kind == ControlKind::progress_bar) {
+    } else if (desc.kind == ControlKind::progress_bar) {
         auto* bar = static_cast<QProgressBar*>(w);
         const QFontMetrics metrics = bar->fontMetrics();
-        bar->setTextVisible(metrics.horizontalAdvance(QStringLiteral("100%")) + 8 <= spec.width &&
-                            metrics.height() <= spec.height);
+        bar->setTextVisible(metrics.horizontalAdvance(QStringLiteral("100%")) + 8 <= desc.width &&
+                            metrics.height() <= desc.height);
     }
     w->show();
 }
