@@ -84,20 +84,8 @@ void scan_hole_texts(std::string_view line, char* scratch, std::string_view& x_t
 // reading stops at the first non-digit, and past that point only an "X" (removed, so it could
 // join digits) or the separator can change the result.
 bool scan_hole_fast(std::string_view line, std::int64_t& x, std::int64_t& y) {
-    const char* p = line.data() + 1;  // past the leading "X"
-    const char* const end = line.data() + line.size();
-    if (!read_short_integer_padded(p, end, x)) return false;
-    while (p < end && *p != 'Y' && *p != ',') {
-        if (*p == 'X') return false;
-        ++p;
-    }
-    if (p == end) {
-        y = 0;
-        return true;
-    }
-    ++p;
-    if (!read_short_integer_padded(p, end, y)) return false;
-    return p == end || *p != 'X';
+    // Past the leading "X".
+    return read_number_pair_padded(line.data() + 1, line.data() + line.size(), 'X', 'Y', ',', x, y);
 }
 
 }  // namespace

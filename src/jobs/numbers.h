@@ -85,6 +85,27 @@ inline bool read_short_integer(const char*& p, const char* end, std::int64_t& va
     return true;
 }
 
+// The two numbers of a usual coordinate line, read straight from a line view starting at the
+// first number: that number, any text up to the first `separator_a` or `separator_b`, then the
+// second number (0 when there is no separator). False when the line needs the general reading:
+// a number missing where one is expected, or a `joiner` letter after a number (removing it
+// could join the digits around it).
+inline bool read_number_pair_padded(const char* p, const char* end, char joiner, char separator_a,
+                                    char separator_b, std::int64_t& x, std::int64_t& y) {
+    if (!read_short_integer_padded(p, end, x)) return false;
+    while (p < end && *p != separator_a && *p != separator_b) {
+        if (*p == joiner) return false;
+        ++p;
+    }
+    if (p == end) {
+        y = 0;
+        return true;
+    }
+    ++p;
+    if (!read_short_integer_padded(p, end, y)) return false;
+    return p == end || *p != joiner;
+}
+
 // The preview's pixel for a file number: value / divisor truncating toward zero, plus offset,
 // saturated to int32. The divisor is 1..100.
 std::int32_t scaled_pixel(std::int64_t value, std::int32_t divisor, std::int32_t offset = 0);

@@ -81,20 +81,7 @@ bool begins_upper(std::string_view line, char first, char second) {
 // and a digit never converts to a "PD" line.
 bool scan_point_fast(std::string_view line, std::int64_t& x, std::int64_t& y) {
     if (!begins_with_p(line, 'A')) return false;
-    const char* p = line.data() + 2;
-    const char* const end = line.data() + line.size();
-    if (!read_short_integer_padded(p, end, x)) return false;
-    while (p < end && *p != ',' && *p != ';') {
-        if (*p == 'P') return false;
-        ++p;
-    }
-    if (p == end) {
-        y = 0;
-        return true;
-    }
-    ++p;
-    if (!read_short_integer_padded(p, end, y)) return false;
-    return p == end || *p != 'P';
+    return read_number_pair_padded(line.data() + 2, line.data() + line.size(), 'P', ',', ';', x, y);
 }
 
 }  // namespace
