@@ -77,34 +77,7 @@ inline std::int32_t clamp32(__int128 v) {
     return static_cast<std::int32_t>(v);
 }
 
-// Each "X" removed, each "Y" read as ","; the fields between ",".
-inline std::vector<std::string> drill_scan_fields(std::string s) {
-    std::string t;
-    for (char c : s) {
-        if (c == 'X') continue;
-        t += c == 'Y' ? ',' : c;
-    }
-    std::vector<std::string> fields(1);
-    for (char c : t) {
-        if (c == ',') {
-            fields.emplace_back();
-        } else {
-            fields.back() += c;
-        }
-    }
-    fields.resize(std::max<std::size_t>(fields.size(), 2));
-    return fields;
-}
-
-// Each "PA" removed (one pass from the left), each ";" read as ","; the fields between ",".
-inline std::string plot_converted(std::string s) {
-    for (std::size_t at = s.find("PA"); at != std::string::npos; at = s.find("PA", at))
-        s.erase(at, 2);
-    for (char& c : s) {
-        if (c == ';') c = ',';
-    }
-    return s;
-}
+// The fields of a text between ",", at least two.
 inline std::vector<std::string> fields_of(const std::string& s) {
     std::vector<std::string> fields(1);
     for (char c : s) {
@@ -116,6 +89,26 @@ inline std::vector<std::string> fields_of(const std::string& s) {
     }
     fields.resize(std::max<std::size_t>(fields.size(), 2));
     return fields;
+}
+
+// Each "X" removed, each "Y" read as ","; the fields between ",".
+inline std::vector<std::string> drill_scan_fields(std::string s) {
+    std::string t;
+    for (char c : s) {
+        if (c == 'X') continue;
+        t += c == 'Y' ? ',' : c;
+    }
+    return fields_of(t);
+}
+
+// Each "PA" removed (one pass from the left), each ";" read as ","; the fields between ",".
+inline std::string plot_converted(std::string s) {
+    for (std::size_t at = s.find("PA"); at != std::string::npos; at = s.find("PA", at))
+        s.erase(at, 2);
+    for (char& c : s) {
+        if (c == ';') c = ',';
+    }
+    return s;
 }
 
 struct Hole {

@@ -71,7 +71,6 @@ struct WindowRecord {
     bool keep_frames = false;        // render each presented area into last_frame
     platform::Picture last_frame;
     bool ended = false;
-    int calls_before_first_present = 0;  // platform calls seen, for start-up order checks
     std::vector<std::string> call_log;   // names of start-up calls, in order
 };
 extern WindowRecord window;
@@ -98,7 +97,6 @@ struct PortRecord {
     std::uint8_t latch = 0;
     bool keep_log = true;
     std::vector<PortWrite> writes;
-    std::vector<std::uint16_t> reads;  // addresses read, only while keep_log
     int read_count = 0;
     std::function<void(std::uint8_t)> on_write;  // observer, for tools
 };

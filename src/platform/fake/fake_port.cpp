@@ -32,9 +32,8 @@ void Out32(std::uint16_t address, std::uint8_t value) {
     if (fake::port.on_write) fake::port.on_write(value);
 }
 
-std::uint8_t Inp32(std::uint16_t address) {
+std::uint8_t Inp32(std::uint16_t) {
     ++fake::port.read_count;
-    if (fake::port.keep_log) fake::port.reads.push_back(address);
     return fake::port.access ? fake::port.latch : 0;
 }
 
