@@ -6,8 +6,9 @@
 
 namespace platform {
 
-// Sets up port access once; returns a short description of the method in use.
-const char* port_setup();
+// Sets up port access once, never waiting for a port that another program holds; false when
+// the port cannot be reached (the program then runs on: writes do nothing, reads give 0).
+bool port_setup();
 // Releases port access.
 void port_teardown();
 void Out32(std::uint16_t address, std::uint8_t value);

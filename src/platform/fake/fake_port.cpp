@@ -8,7 +8,9 @@ namespace fake {
 
 PortRecord port;
 
-void reset_port() { port = PortRecord{}; }
+void reset_port() {
+    port = PortRecord{};
+}
 
 std::vector<std::uint8_t> written_bytes() {
     std::vector<std::uint8_t> bytes;
@@ -21,7 +23,9 @@ std::vector<std::uint8_t> written_bytes() {
 
 namespace platform {
 
-const char* port_setup() { return fake::port.access ? "simulated latch port" : "none"; }
+bool port_setup() {
+    return fake::port.access;
+}
 
 void port_teardown() {}
 

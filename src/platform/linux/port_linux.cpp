@@ -1,14 +1,17 @@
 // port_linux.cpp - port access on Linux, tried in order: the parallel-port device
-// /dev/parport0 (claimed; address 888 is its data register), direct I/O with ioperm on 0x378
-// (root, x86 only), none (writes do nothing, reads yield 0).
+// /dev/parport0 (claimed, never waiting for another holder; address 888 is its data register),
+// direct I/O with ioperm on 0x378 (root, x86 only), none (writes do nothing, reads yield 0).
 #include <fcntl.h>
 #include <linux/ppdev.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "drive/port_layout.h"
+#include "platform/linux/port_claim.h"
 #include "platform/port.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -23,43 +26,82 @@ namespace {
 enum class Access { none, ppdev, direct };
 Access port_access = Access::none;
 int ppdev_fd = -1;
+const char* device_path = "/dev/parport0";
 
-bool try_ppdev() {
-    const int fd = ::open("/dev/parport0", O_RDWR | O_CLOEXEC);
-    if (fd < 0) return false;
-    if (::ioctl(fd, PPCLAIM) != 0) {
-        ::close(fd);
-        return false;
+// How long start-up waits for a port that another program holds before it goes on without.
+constexpr int CLAIM_TIMEOUT_MS = 300;
+
+// The cause of a failed open or claim in the operator's words.
+const char* cause_of(int error) {
+    switch (error) {
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            return "no device";
+        case EACCES:
+        case EPERM:
+            return "no permission";
+        case EBUSY:
+            return "busy, held by another program";
+        default:
+            return std::strerror(error);
     }
-    ppdev_fd = fd;
-    return true;
 }
 
-bool try_direct_io() {
-#if CNC_HAVE_DIRECT_IO
-    return ::ioperm(port_layout::DATA_PORT, 1, 1) == 0;
-#else
+// Opens and claims the parallel-port device; on failure `cause` says why.
+bool try_ppdev(const char*& cause) {
+    // O_NONBLOCK: the open itself never waits either.
+    const int fd = ::open(device_path, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        cause = cause_of(errno);
+        return false;
+    }
+    switch (port_claim::claim_with_timeout(fd, CLAIM_TIMEOUT_MS)) {
+        case port_claim::Result::claimed:
+            ppdev_fd = fd;
+            return true;
+        case port_claim::Result::busy:
+            cause = "busy, held by another program";
+            break;
+        case port_claim::Result::failed:
+            cause = cause_of(errno);
+            break;
+    }
+    ::close(fd);
     return false;
+}
+
+bool try_direct_io(const char*& cause) {
+#if CNC_HAVE_DIRECT_IO
+    if (::ioperm(port_layout::DATA_PORT, 1, 1) == 0) return true;
+    cause = cause_of(errno);
+#else
+    cause = "not available on this processor";
 #endif
+    return false;
 }
 
 }  // namespace
 
 namespace platform {
 
-const char* port_setup() {
-    const char* description = "none (no parallel port access: writes do nothing, reads give 0)";
-    if (try_ppdev()) {
+bool port_setup() {
+    const char* device_cause = "";
+    const char* direct_cause = "";
+    if (try_ppdev(device_cause)) {
         port_access = Access::ppdev;
-        description = "ppdev /dev/parport0";
-    } else if (try_direct_io()) {
+        std::fprintf(stderr, "cncmirel: port access: ppdev %s\n", device_path);
+    } else if (try_direct_io(direct_cause)) {
         port_access = Access::direct;
-        description = "direct I/O at 0x378";
+        std::fprintf(stderr, "cncmirel: port access: direct I/O at 0x378\n");
     } else {
         port_access = Access::none;
+        std::fprintf(stderr,
+                     "cncmirel: no parallel port access (%s: %s; direct I/O at 0x378: %s): "
+                     "writes do nothing, reads give 0\n",
+                     device_path, device_cause, direct_cause);
     }
-    std::fprintf(stderr, "cncmirel: port access: %s\n", description);
-    return description;
+    return port_access != Access::none;
 }
 
 void port_teardown() {
