@@ -14,6 +14,7 @@
 #include "jobs/job.h"
 #include "jobs/preview.h"
 #include "platform/port.h"
+#include "platform/signals.h"
 #include "platform/window.h"
 #include "run/mill_run.h"
 #include "run/moving_pass.h"
@@ -35,7 +36,7 @@ void reset_program_state() {
 
 bool start_up() {
     reset_program_state();
-    platform::port_setup();
+    const bool port_reachable = platform::port_setup();
     if (!platform::start_drawing_system()) {
         platform::message_box(texts::SCREEN_ERROR, texts::SCREEN_ERROR);
         return false;
@@ -51,6 +52,9 @@ bool start_up() {
     load_parameters();
     apply_all();
     create_panel_labels();
+    // Said once the window is open: without it the counters and the preview would move as if
+    // the machine did.
+    if (!port_reachable) platform::message_box(texts::NO_PORT_ACCESS, texts::NO_PORT_ACCESS);
     return true;
 }
 
@@ -72,7 +76,8 @@ bool run_pass() {
     compose_preview();
     platform::present(drawing_area);
     platform::clear_area(drawing_area, COLOUR_AREA_BACKGROUND);
-    return event == ids::EVENT_CLOSE;
+    // A termination signal ends the program as the close box does.
+    return event == ids::EVENT_CLOSE || platform::termination_requested();
 }
 
 void shut_down() {
@@ -82,6 +87,7 @@ void shut_down() {
 }
 
 int run_program() {
+    platform::watch_termination_signals();
     if (!start_up()) {
         platform::end_program();
         platform::port_teardown();

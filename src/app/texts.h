@@ -13,6 +13,9 @@ inline constexpr const char* BAD_COORDINATE_Z = "Неверные координ
 inline constexpr const char* BAD_DEPTH = "Неверная глубина  Z";
 inline constexpr const char* FILE_NOT_OPENED = "Файл не открыт";
 inline constexpr const char* PROGRAM_FINISHED = "Программа завершена";
+inline constexpr const char* NO_POINTS = "В задании нет точек";
+inline constexpr const char* OUTSIDE_TABLE = "Задание выходит за пределы стола";
+inline constexpr const char* NO_PORT_ACCESS = "Нет доступа к порту LPT";
 inline constexpr const char* OPEN_DIALOG_TITLE = "Please choose file to load";
 inline constexpr const char* OPEN_DIALOG_FILTER =
     "Файл сверления .DRL|*.drl|Файл фрезеровки .PLT|*.plt";

@@ -2,6 +2,7 @@
 // digit entry and Param.ini, through the real passes on the fake platform.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -59,6 +60,59 @@ TEST_F(ShellTest, MissingParamFileIsReportedAndDefaultsAreUsed) {
         EXPECT_FALSE(control(ids::FIELD_FIRST + i).back_colour_set);
     }
     EXPECT_GE(applied_settings.steps_per_mm_x, 1);
+}
+
+// Without port access the operator is told once, after the window has opened and after a
+// missing parameter file has been reported; the "Screen error" path says nothing more.
+TEST_F(ShellTest, NoPortAccessIsToldOnceAfterTheWindowOpens) {
+    struct Case {
+        bool port, param_file, display;
+        std::vector<std::string> messages;
+    };
+    const Case cases[] = {
+        {true, true, true, {}},
+        {false, true, false, {texts::SCREEN_ERROR}},
+        {false, false, true, {texts::PARAMETERS_NOT_FOUND, texts::NO_PORT_ACCESS}},
+        {false, true, true, {texts::NO_PORT_ACCESS}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.port << c.param_file << c.display);
+        fake::reset_all();
+        std::filesystem::remove("Param.ini");
+        if (c.param_file) write_params(kParams);
+        fake::port.access = c.port;
+        fake::window.display_available = c.display;
+        EXPECT_EQ(start_up(), c.display);
+        EXPECT_EQ(message_texts(), c.messages);
+        for (const fake::Message& m : fake::window.messages) EXPECT_EQ(m.title, m.text);
+    }
+    // The program runs on without the port: a jog is counted as if the machine moved.
+    fake::click(ids::JOG_X_PLUS);
+    run(3);
+    EXPECT_EQ(machine_state.current_x, 1);
+}
+
+// SIGTERM, SIGINT or SIGHUP: the pass ends and the parameters are written, as at the close box,
+// also while a job runs.
+TEST_F(ShellTest, TerminationSignalEndsTheProgramAndSavesTheParameters) {
+    write_params(kParams);
+    write_bytes("a.drl", "X50Y50\n");
+    fake::window.dialog_answers.push_back(path("a.drl"));
+    fake::click(ids::OPEN_FILE_BUTTON);
+    fake::click(ids::START_BUTTON);
+    int writes = 0;
+    fake::port.on_write = [&writes](std::uint8_t) {
+        // An edited field, then a signal in the middle of the run.
+        ++writes;
+        if (writes == 10) fake::change_field(ids::FIELD_GOTO_X, 42);
+        if (writes == 40) fake::termination.requested = true;
+    };
+    EXPECT_EQ(run_program(), 0);
+    EXPECT_TRUE(fake::termination.watching);
+    EXPECT_TRUE(run_control.running);
+    auto expected = kParams;
+    expected[12] = 42;
+    EXPECT_EQ(read_param_file("Param.ini"), std::optional<ParamValues>(expected));
 }
 
 TEST_F(ShellTest, ScreenErrorEndsWithoutTouchingParamFile) {

@@ -68,10 +68,10 @@ struct WindowRecord {
     std::vector<DialogCall> dialogs;
     std::int64_t presents = 0;
     int refresh_hz = 60;
-    bool keep_frames = false;        // render each presented area into last_frame
+    bool keep_frames = false;  // render each presented area into last_frame
     platform::Picture last_frame;
     bool ended = false;
-    std::vector<std::string> call_log;   // names of start-up calls, in order
+    std::vector<std::string> call_log;  // names of start-up calls, in order
 };
 extern WindowRecord window;
 
@@ -80,7 +80,7 @@ void reset_window();
 
 // Operator actions; each queues the event a real window would raise.
 void push_event(int kind, int id = 0);
-void click(int id);                         // button; a check box also toggles its tick
+void click(int id);                             // button; a check box also toggles its tick
 void change_field(int id, std::int32_t value);  // the operator edits a spin field
 void press_shortcut(int shortcut_id);
 void close_box();
@@ -93,7 +93,7 @@ struct PortWrite {
 };
 
 struct PortRecord {
-    bool access = true;   // false: writes do nothing, reads yield 0
+    bool access = true;  // false: writes do nothing, reads yield 0
     std::uint8_t latch = 0;
     bool keep_log = true;
     std::vector<PortWrite> writes;
@@ -112,11 +112,20 @@ struct ClockRecord {
 extern ClockRecord clock;
 void reset_clock();
 
-// Resets window, port and clock together.
+// Termination signals: whether the program asked to hear them, and whether one "came".
+struct TerminationRecord {
+    bool watching = false;
+    bool requested = false;
+};
+extern TerminationRecord termination;
+void reset_termination();
+
+// Resets window, port, clock and signals together.
 inline void reset_all() {
     reset_window();
     reset_port();
     reset_clock();
+    reset_termination();
 }
 
 }  // namespace fake

@@ -5,9 +5,11 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QTimer>
 #include <cstdio>
 
 #include "platform/qt/qt_platform.h"
+#include "platform/signals.h"
 #include "platform/window.h"
 
 namespace qt_platform {
@@ -45,6 +47,16 @@ QString start_directory(const QString& asked) {
     return QDir::homePath();
 }
 
+// A termination signal closes an open box or dialog, so that the pass can end and the
+// parameters be saved; the signal itself only sets a flag, looked at a few times a second.
+void close_on_termination(QDialog& dialog) {
+    auto* timer = new QTimer(&dialog);
+    QObject::connect(timer, &QTimer::timeout, &dialog, [&dialog] {
+        if (platform::termination_requested()) dialog.reject();
+    });
+    timer->start(100);
+}
+
 // Takes any file name, existing or not, as long as its folder exists.
 class OpenDialog : public QFileDialog {
 public:
@@ -64,8 +76,9 @@ public:
 namespace platform {
 
 void message_box(std::string_view title, std::string_view text) {
-    if (!qt_platform::have_application()) {
-        // Without a display the operator can only be told on standard error.
+    if (!qt_platform::have_application() || termination_requested()) {
+        // Without a display, or while the program ends, the operator can only be told on
+        // standard error.
         std::fprintf(stderr, "%.*s: %.*s\n", static_cast<int>(title.size()), title.data(),
                      static_cast<int>(text.size()), text.data());
         return;
@@ -73,12 +86,13 @@ void message_box(std::string_view title, std::string_view text) {
     QMessageBox box(QMessageBox::NoIcon, qt_platform::to_qstring(title),
                     qt_platform::to_qstring(text), QMessageBox::Ok, qt_platform::main_window());
     box.setTextFormat(Qt::PlainText);
+    qt_platform::close_on_termination(box);
     box.exec();
 }
 
 std::string choose_file(std::string_view title, std::string_view start_folder,
                         std::string_view filter, int selected_filter) {
-    if (!qt_platform::have_application()) return {};
+    if (!qt_platform::have_application() || termination_requested()) return {};
     qt_platform::OpenDialog dialog(
         qt_platform::main_window(), qt_platform::to_qstring(title),
         qt_platform::start_directory(qt_platform::to_qstring(start_folder)));
@@ -93,6 +107,7 @@ std::string choose_file(std::string_view title, std::string_view start_folder,
             dialog.selectNameFilter(filters[selected_filter]);
         }
     }
+    qt_platform::close_on_termination(dialog);
     if (dialog.exec() != QDialog::Accepted) return {};
     const QStringList files = dialog.selectedFiles();
     if (files.isEmpty()) return {};
