@@ -115,11 +115,12 @@ std::int32_t scan_drill_preview(const std::string& file_name, std::int32_t scale
 }
 
 DrillPoint fetch_drill_point(const std::string& file_name, std::int32_t scale_percent,
-                             std::int32_t position) {
+                             std::int32_t position, const FileIdentity* expected) {
     DrillPoint point;
     point.next_position = position;
     LineReader reader;
-    if (!reader.open(file_name)) {
+    // The check of the file and the reading use one open: nothing can come between them.
+    if (!reader.open(file_name) || (expected && reader.identity() != *expected)) {
         point.readable = false;
         return point;
     }

@@ -13,6 +13,8 @@
 std::int32_t scan_drill_preview(const std::string& file_name, std::int32_t scale_percent,
                                 const HoleSink& sink);
 
-// Reads from `position` to the next hole line and returns it in whole millimetres.
+// Reads from `position` to the next hole line and returns it in whole millimetres. With
+// `expected`, a file that is no longer that file (replaced, or changed in size or time) reads
+// as unreadable.
 DrillPoint fetch_drill_point(const std::string& file_name, std::int32_t scale_percent,
-                             std::int32_t position);
+                             std::int32_t position, const FileIdentity* expected = nullptr);

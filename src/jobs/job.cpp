@@ -7,14 +7,14 @@
 
 JobState job_state;
 
-std::int64_t job_file_size(const std::string& file_name) {
+FileIdentity job_file_identity(const std::string& file_name) {
     // O_NONBLOCK so that a FIFO or device chosen by mistake never blocks the loop.
     const int fd = ::open(file_name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return -1;
+    if (fd < 0) return {};
     struct stat st {};
     const bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     ::close(fd);
-    return ok ? static_cast<std::int64_t>(st.st_size) : -1;
+    return ok ? identity_of(st) : FileIdentity{};
 }
 
 std::string job_file_extension(const std::string& file_name) {

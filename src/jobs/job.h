@@ -6,12 +6,14 @@
 #include <functional>
 #include <string>
 
+#include "jobs/file_identity.h"
+
 struct JobState {
     std::string job_file_name;      // empty: no job loaded
     std::int32_t job_length = 0;    // bytes, as the preview scan returned it
     std::int32_t job_position = 0;  // byte offset of the next fetch
     std::int32_t pen_state = 0;     // milling: 0 none yet, 6 pen up, 7 pen down
-    std::int64_t file_size = -1;    // size when the job was opened, to notice a changed file
+    FileIdentity file_identity;     // the file as opened: a run stops when it is another
 };
 extern JobState job_state;
 
@@ -20,8 +22,8 @@ struct DrillPoint {
     std::int32_t x_mm = 0;
     std::int32_t y_mm = 0;
     std::int32_t next_position = 0;
-    bool found = false;     // a hole line was read
-    bool readable = true;   // the file could be opened
+    bool found = false;    // a hole line was read
+    bool readable = true;  // the file could be opened
 };
 
 // One milling fetch: the next point in whole millimetres (X already shifted) and its pen state.
@@ -30,8 +32,8 @@ struct PlotStep {
     std::int32_t y_mm = 0;
     std::int32_t pen_state = 0;
     std::int32_t next_position = 0;
-    bool found = false;     // a coordinate line was taken as the point
-    bool readable = true;   // the file could be opened
+    bool found = false;    // a coordinate line was taken as the point
+    bool readable = true;  // the file could be opened
 };
 
 inline constexpr std::int32_t PEN_NONE = 0;
@@ -50,11 +52,12 @@ constexpr std::int32_t scale_divisor(std::int32_t scale_percent) {
 
 // Receivers of what the preview scans report, in pixels.
 using HoleSink = std::function<void(std::int32_t x_px, std::int32_t y_px)>;
-using SegmentSink =
-    std::function<void(std::int32_t x1_px, std::int32_t y1_px, std::int32_t x2_px, std::int32_t y2_px)>;
+using SegmentSink = std::function<void(std::int32_t x1_px, std::int32_t y1_px, std::int32_t x2_px,
+                                       std::int32_t y2_px)>;
 
-// Size of the file in bytes, or -1 when it cannot be opened for reading.
-std::int64_t job_file_size(const std::string& file_name);
+// The file's identity now; its size is -1 when it cannot be opened for reading as a job (missing,
+// unreadable, or not a regular file).
+FileIdentity job_file_identity(const std::string& file_name);
 
 // Lower-case extension of the final path component (text after its last "."), "" when none.
 std::string job_file_extension(const std::string& file_name);

@@ -63,7 +63,8 @@ bool LineReader::open(const std::string& file_name) {
         fd_ = -1;
         return false;
     }
-    length_ = static_cast<std::int64_t>(st.st_size);
+    identity_ = identity_of(st);
+    length_ = identity_.size;
     seek(0);
     return true;
 }

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "jobs/file_identity.h"
+
 // A line ends at CR, LF, CR LF (one terminator of two bytes), NUL or the end of the file; the
 // terminator is not part of the line. Of a longer line only its first LINE_LIMIT bytes are
 // handed out; the rest is skipped. Holds no heap memory: construct it on the stack.
@@ -28,6 +30,9 @@ public:
     // Opens a regular file without ever waiting (a FIFO, device or directory is refused) and
     // takes its length; false when the file cannot be read.
     bool open(const std::string& file_name);
+
+    // The file as it was when opened (device, inode, size, modification time).
+    const FileIdentity& identity() const { return identity_; }
 
     // Length of the file when it was opened; reading never goes past it.
     std::int64_t length() const { return length_; }
@@ -55,6 +60,7 @@ private:
 
     int fd_ = -1;
     bool failed_ = false;
+    FileIdentity identity_;
     std::int64_t length_ = 0;
     std::int64_t position_ = 0;
     std::int64_t buffer_offset_ = 0;             // file offset of buffer_[0]

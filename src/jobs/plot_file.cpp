@@ -126,12 +126,14 @@ std::int32_t scan_plot_preview(const std::string& file_name, std::int32_t scale_
 }
 
 PlotStep fetch_plot_step(const std::string& file_name, std::int32_t scale_percent,
-                         std::int32_t pen_state, std::int32_t position) {
+                         std::int32_t pen_state, std::int32_t position,
+                         const FileIdentity* expected) {
     PlotStep step;
     step.pen_state = pen_state;
     step.next_position = position;
     LineReader reader;
-    if (!reader.open(file_name)) {
+    // The check of the file and the reading use one open: nothing can come between them.
+    if (!reader.open(file_name) || (expected && reader.identity() != *expected)) {
         step.readable = false;
         return step;
     }

@@ -13,6 +13,8 @@
 std::int32_t scan_plot_preview(const std::string& file_name, std::int32_t scale_percent,
                                const SegmentSink& sink);
 
-// Reads from `position`, carrying `pen_state`, to the next point.
+// Reads from `position`, carrying `pen_state`, to the next point. With `expected`, a file that
+// is no longer that file (replaced, or changed in size or time) reads as unreadable.
 PlotStep fetch_plot_step(const std::string& file_name, std::int32_t scale_percent,
-                         std::int32_t pen_state, std::int32_t position);
+                         std::int32_t pen_state, std::int32_t position,
+                         const FileIdentity* expected = nullptr);

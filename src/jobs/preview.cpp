@@ -32,21 +32,45 @@ void clear_canvas() {
     platform::draw_box(preview_canvas, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT, COLOUR_CANVAS, true);
 }
 
-// Clears the canvas and draws the job through its scan; returns the scan's length.
-std::int32_t draw_job(JobKind kind) {
+// Whether a point a scan hands over lies outside the table as applied.
+bool outside_table(std::int32_t x_px, std::int32_t y_px) {
+    const MachineState& m = machine_state;
+    const AppliedSettings& a = applied_settings;
+    return x_px < 0 || y_px < 0 || mm_to_steps(x_px, a.steps_per_mm_x) > m.travel_limit_x ||
+           mm_to_steps(y_px, a.steps_per_mm_y) > m.travel_limit_y;
+}
+
+struct DrawnJob {
+    std::int32_t length;  // as the scan returned it
+    bool outside;         // some hole or segment end lies outside the table
+};
+
+// Clears the canvas and draws the job through its scan.
+DrawnJob draw_job(JobKind kind) {
     clear_canvas();
+    bool outside = false;
+    std::int32_t length = 0;
     if (kind == JobKind::drilling) {
-        return scan_drill_preview(job_state.job_file_name, applied_settings.scale_percent,
-                                  [](std::int32_t x, std::int32_t y) {
-                                      platform::draw_circle(preview_canvas, x, y, 2, COLOUR_HOLE,
-                                                            true);
-                                  });
+        length = scan_drill_preview(job_state.job_file_name, applied_settings.scale_percent,
+                                    [&outside](std::int32_t x, std::int32_t y) {
+                                        platform::draw_circle(preview_canvas, x, y, 2, COLOUR_HOLE,
+                                                              true);
+                                        outside = outside || outside_table(x, y);
+                                    });
+    } else {
+        length = scan_plot_preview(
+            job_state.job_file_name, applied_settings.scale_percent,
+            [&outside](std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2) {
+                platform::draw_line(preview_canvas, x1, y1, x2, y2, COLOUR_STROKE);
+                outside = outside || outside_table(x1, y1) || outside_table(x2, y2);
+            });
     }
-    return scan_plot_preview(
-        job_state.job_file_name, applied_settings.scale_percent,
-        [](std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2) {
-            platform::draw_line(preview_canvas, x1, y1, x2, y2, COLOUR_STROKE);
-        });
+    return {length, outside};
+}
+
+// Told each time a job is drawn: the run would clamp such points onto the table's edge.
+void warn_when_outside(const DrawnJob& drawn) {
+    if (drawn.outside) platform::message_box(texts::OUTSIDE_TABLE, texts::OUTSIDE_TABLE);
 }
 
 std::int32_t per_mm(std::int32_t steps, std::int32_t steps_per_mm) {
@@ -67,9 +91,9 @@ void create_preview(int area_width, int area_height) {
 }
 
 void open_job_file() {
-    job_state.job_file_name = platform::choose_file(texts::OPEN_DIALOG_TITLE, "c:/",
-                                                    texts::OPEN_DIALOG_FILTER,
-                                                    texts::OPEN_DIALOG_SELECTED_FILTER);
+    job_state.job_file_name =
+        platform::choose_file(texts::OPEN_DIALOG_TITLE, "c:/", texts::OPEN_DIALOG_FILTER,
+                              texts::OPEN_DIALOG_SELECTED_FILTER);
     if (job_state.job_file_name.empty()) {
         platform::message_box(texts::FILE_NOT_OPENED, texts::FILE_NOT_OPENED);
         return;
@@ -78,19 +102,21 @@ void open_job_file() {
     if (kind != JobKind::other) {
         // A job that cannot be read, or is too long for byte offsets, is refused here rather
         // than found out during a run; the old drawing and label stay.
-        const std::int64_t size = job_file_size(job_state.job_file_name);
-        if (size < 0 || size > std::numeric_limits<std::int32_t>::max()) {
+        const FileIdentity identity = job_file_identity(job_state.job_file_name);
+        if (identity.size < 0 || identity.size > std::numeric_limits<std::int32_t>::max()) {
             job_state.job_file_name.clear();
             platform::message_box(texts::FILE_NOT_OPENED, texts::FILE_NOT_OPENED);
             return;
         }
-        job_state.file_size = size;
-        job_state.job_length = draw_job(kind);
+        job_state.file_identity = identity;
+        const DrawnJob drawn = draw_job(kind);
+        job_state.job_length = drawn.length;
         platform::set_control_text(ids::LABEL_PROGRAM_TYPE, kind == JobKind::drilling
                                                                 ? texts::TYPE_DRILLING
                                                                 : texts::TYPE_MILLING);
+        warn_when_outside(drawn);
     } else {
-        job_state.file_size = job_file_size(job_state.job_file_name);
+        job_state.file_identity = job_file_identity(job_state.job_file_name);
     }
     job_state.job_position = 0;
     // A new job starts with no pen command seen.
@@ -100,7 +126,7 @@ void open_job_file() {
 void redraw_job_preview() {
     if (job_state.job_file_name.empty()) return;
     const JobKind kind = kind_of(job_state.job_file_name);
-    if (kind != JobKind::other) draw_job(kind);
+    if (kind != JobKind::other) warn_when_outside(draw_job(kind));
 }
 
 void draw_run_mark(MarkKind kind, std::int32_t x_px, std::int32_t y_px) {

@@ -10,14 +10,11 @@
 
 void drill_fetch_hook() {
     if (job_state.job_file_name.empty()) return;
-    // A job file that vanished or changed under the run ends it; nothing moves to its points.
-    if (job_file_size(job_state.job_file_name) != job_state.file_size) {
-        abort_unreadable_job();
-        return;
-    }
-    const DrillPoint point = fetch_drill_point(job_state.job_file_name,
-                                               applied_settings.scale_percent,
-                                               job_state.job_position);
+    const DrillPoint point =
+        fetch_drill_point(job_state.job_file_name, applied_settings.scale_percent,
+                          job_state.job_position, &job_state.file_identity);
+    // A job file that vanished, or is no longer the file opened, ends the run; nothing moves to
+    // its points.
     if (!point.readable) {
         abort_unreadable_job();
         return;
@@ -28,6 +25,7 @@ void drill_fetch_hook() {
     // No hole left ends the job as "M30" does (the travel to X 0, Y 0 follows).
     if (!point.found) job_state.job_position = job_state.job_length;
     run_control.work_pending = point.found;
+    run_control.point_taken = run_control.point_taken || point.found;
     run_control.run_state = drill_travel;
 }
 

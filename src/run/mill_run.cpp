@@ -90,8 +90,8 @@ void advance(std::uint8_t direction, float amount) {
 
 float round_to_hundredths(float value) {
     char text[64];
-    const auto written =
-        std::to_chars(text, text + sizeof text, static_cast<double>(value), std::chars_format::fixed, 2);
+    const auto written = std::to_chars(text, text + sizeof text, static_cast<double>(value),
+                                       std::chars_format::fixed, 2);
     if (written.ec != std::errc()) return value;
     float rounded = value;
     std::from_chars(text, written.ptr, rounded);
@@ -111,16 +111,14 @@ SegmentPlan plan_segment(float end_x, float end_y, float start_x, float start_y)
 
 void mill_fetch_hook() {
     if (job_state.job_file_name.empty()) return;
-    if (job_file_size(job_state.job_file_name) != job_state.file_size) {
-        abort_unreadable_job();
-        return;
-    }
     MachineState& m = machine_state;
     MillSegment& s = mill_segment;
     s.segment_start_x = static_cast<float>(m.target_x);
     s.segment_start_y = static_cast<float>(m.target_y);
-    const PlotStep step = fetch_plot_step(job_state.job_file_name, applied_settings.scale_percent,
-                                          job_state.pen_state, job_state.job_position);
+    const PlotStep step =
+        fetch_plot_step(job_state.job_file_name, applied_settings.scale_percent,
+                        job_state.pen_state, job_state.job_position, &job_state.file_identity);
+    // A job file that vanished, or is no longer the file opened, ends the run.
     if (!step.readable) {
         abort_unreadable_job();
         return;
@@ -128,6 +126,7 @@ void mill_fetch_hook() {
     job_state.pen_state = step.pen_state;
     job_state.job_position = step.next_position;
     run_control.work_pending = step.found && step.pen_state == PEN_DOWN;
+    run_control.point_taken = run_control.point_taken || step.found;
     if (!step.found) {
         // No point left: nothing moves and nothing is marked; the job completes.
         run_control.run_state = mill_travel;

@@ -26,7 +26,7 @@ void set_run_controls_visible(bool visible) {
 
 // A Start after the job ran to its end begins it again from the first byte.
 void restart_completed_job() {
-    const std::int64_t size = std::clamp<std::int64_t>(job_state.file_size, 0,
+    const std::int64_t size = std::clamp<std::int64_t>(job_state.file_identity.size, 0,
                                                        std::numeric_limits<std::int32_t>::max());
     job_state.job_position = 0;
     job_state.job_length = static_cast<std::int32_t>(size);
@@ -48,6 +48,7 @@ void start_job() {
         run_control.run_state = mill_fetch;
     }
     run_control.work_pending = false;
+    run_control.point_taken = false;
     run_control.completion_reported = false;
     machine_state.move_requested = true;
     run_control.running = true;
@@ -80,12 +81,14 @@ void check_completion() {
     if (run_control.work_pending) return;
     run_control.completion_reported = true;
     run_control.completed = true;
-    platform::message_box(texts::PROGRAM_FINISHED, texts::PROGRAM_FINISHED);
+    // A job that ran to its end without a single point did nothing: that is not a success.
+    const char* text = run_control.point_taken ? texts::PROGRAM_FINISHED : texts::NO_POINTS;
+    platform::message_box(text, text);
     job_state.job_length = 0;
     run_control.run_state = state_none;
 }
 
 void show_progress() {
-    platform::set_control_value(ids::PROGRESS_BAR, run_control.running ? job_state.job_position
-                                                                       : machine_state.step_count);
+    platform::set_control_value(
+        ids::PROGRESS_BAR, run_control.running ? job_state.job_position : machine_state.step_count);
 }

@@ -19,6 +19,7 @@ struct RunControl {
     RunState run_state = state_none;
     bool running = false;              // from an accepted Start until an accepted Stop
     bool work_pending = false;         // the last fetch took a point still to be worked
+    bool point_taken = false;          // a fetch took a point (hole, travel or cut) since Start
     bool completion_reported = false;  // "finished" shown since the last Start
     bool completed = false;            // the job ran to its end; a Start begins it again
 };

@@ -1,8 +1,11 @@
 // test_drill_run.cpp - opening a job, Start, Pause and Stop, and the drilling run hole by hole,
 // through the real passes on the fake platform.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "app/settings.h"
 #include "app/texts.h"
@@ -218,8 +221,8 @@ TEST_F(DrillRunTest, UnknownExtensionStartsButNothingMoves) {
     EXPECT_TRUE(run_control.running);
     EXPECT_FALSE(control(ids::OPEN_FILE_BUTTON).visible);
     EXPECT_EQ(machine_state.current_x, 0);
-    // Length 0 and position 0: the completion test fires, once.
-    EXPECT_EQ(message_texts(), std::vector<std::string>{texts::PROGRAM_FINISHED});
+    // Length 0 and position 0: the completion test fires, once, and says that nothing was done.
+    EXPECT_EQ(message_texts(), std::vector<std::string>{texts::NO_POINTS});
 }
 
 TEST_F(DrillRunTest, DeletedJobFileStopsTheRunWithoutMoving) {
@@ -238,16 +241,126 @@ TEST_F(DrillRunTest, DeletedJobFileStopsTheRunWithoutMoving) {
     EXPECT_FALSE(machine_state.move_requested);
 }
 
-TEST_F(DrillRunTest, ChangedJobFileStopsTheRun) {
+// How a job file is changed under a running job.
+enum class Change { longer, renamed_over, edited_in_place };
+
+class ChangedJobTest : public DrillRunTest, public testing::WithParamInterface<Change> {
+protected:
+    // An old modification time, so that an edit within the same clock tick still shows.
+    void set_old_time(const std::string& name) {
+        const timespec times[2] = {{1'000'000'000, 0}, {1'000'000'000, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, path(name).c_str(), times, 0), 0);
+    }
+};
+
+// Whatever the change, even one that keeps the length, the run ends as at Stop with "Файл не
+// открыт" and never travels to a point of the new file.
+TEST_P(ChangedJobTest, EndsTheRunWithoutMovingToItsPoints) {
     start();
     write_bytes("a.drl", "X1Y0\nX5Y5\n");
+    set_old_time("a.drl");
     open_job("a.drl");
     fake::click(ids::START_BUTTON);
     run(5);
-    write_bytes("a.drl", "X1Y0\nX5Y5\nX7Y7\n");
+    switch (GetParam()) {
+        case Change::longer:
+            write_bytes("a.drl", "X1Y0\nX5Y5\nX7Y7\n");
+            break;
+        case Change::renamed_over:
+            // Same length and time: only the file itself differs.
+            write_bytes("b.drl", "X1Y0\nX9Y9\n");
+            set_old_time("b.drl");
+            std::filesystem::rename(path("b.drl"), path("a.drl"));
+            break;
+        case Change::edited_in_place: {
+            std::fstream file(path("a.drl"), std::ios::in | std::ios::out | std::ios::binary);
+            file.seekp(5);
+            file << "X9Y9";
+            break;
+        }
+    }
     run(200);
     EXPECT_EQ(message_texts(), std::vector<std::string>{texts::FILE_NOT_OPENED});
     EXPECT_FALSE(run_control.running);
+    EXPECT_EQ(machine_state.target_x, 10);
+    EXPECT_EQ(machine_state.target_y, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Changes, ChangedJobTest,
+                         testing::Values(Change::longer, Change::renamed_over,
+                                         Change::edited_in_place),
+                         [](const testing::TestParamInfo<Change>& info) {
+                             const char* names[] = {"Longer", "RenamedOver", "EditedInPlace"};
+                             return std::string(names[static_cast<int>(info.param)]);
+                         });
+
+// A job whose points lie outside the table as applied is drawn, loaded and run as before, with
+// one message each time it is drawn; points the scan does not hand over do not count.
+TEST_F(DrillRunTest, JobOutsideTheTableIsToldWhenDrawn) {
+    struct Case {
+        const char* name;
+        const char* bytes;
+        bool told;
+    };
+    // The table is 100 x 100 mm at 10 steps per mm.
+    const Case cases[] = {
+        {"a.drl", "X10Y20\nX100Y100\nM30\n", false},
+        {"b.drl", "X10Y20\nX10Y-1\nX20Y-5\n", true},
+        {"c.drl", "X101Y0\n", true},
+        {"d.drl", "x500y500\nX500\n", true},
+        {"e.drl", "x500y500\n", false},  // the preview scan skips lower case
+        {"a.plt", "PU;\nPA0,0;\nPD;\nPA0,0;\nPA50,100;\n", false},
+        {"b.plt", "PU;\nPA0,0;\nPD;\nPA10,10;\nPA-51,0;\n", true},
+        {"c.plt", "PD;\nPA500,0;\nPU;\n", false},  // a one-point stroke draws nothing
+    };
+    start();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake::window.messages.clear();
+        write_bytes(c.name, c.bytes);
+        open_job(c.name);
+        EXPECT_EQ(message_texts(), c.told ? std::vector<std::string>{texts::OUTSIDE_TABLE}
+                                          : std::vector<std::string>{});
+        EXPECT_EQ(job_state.job_file_name, path(c.name));
+    }
+    // A smaller table makes the first job stick out when its scale is applied again.
+    open_job("a.drl");
+    fake::window.messages.clear();
+    fake::change_field(ids::FIELD_TABLE_SIZE_Y, 99);
+    fake::click(ids::OK_TABLE_SIZE);
+    fake::click(ids::OK_TIME_DEPTH_SCALE);
+    run(3);
+    EXPECT_EQ(message_texts(), std::vector<std::string>{texts::OUTSIDE_TABLE});
+    EXPECT_EQ(platform::pixel_rgb(preview_canvas, 100, 100), COLOUR_HOLE);
+}
+
+// A run that ends without taking a single point says so instead of reporting success.
+TEST_F(DrillRunTest, JobWithoutPointsSaysSoAtItsEnd) {
+    start();
+    for (const char* bytes : {"", "M48\nT1C0.8\nM30\n",
+                              "\x7f"
+                              "ELF\x01\x00\x00PK"}) {
+        SCOPED_TRACE(bytes);
+        fake::window.messages.clear();
+        write_bytes("a.drl", bytes);
+        open_job("a.drl");
+        fake::click(ids::START_BUTTON);
+        run(5);
+        EXPECT_EQ(message_texts(), std::vector<std::string>{texts::NO_POINTS});
+        fake::click(ids::STOP_BUTTON);
+        run(400);
+    }
+    // One hole is enough for the usual message, also on a Start that begins the job again.
+    write_bytes("a.drl", "X1Y1\nM30\n");
+    open_job("a.drl");
+    for (int start = 0; start < 2; ++start) {
+        fake::window.messages.clear();
+        fake::click(ids::START_BUTTON);
+        run(200);
+        EXPECT_EQ(message_texts(), std::vector<std::string>{texts::PROGRAM_FINISHED});
+        fake::click(ids::STOP_BUTTON);
+        run(400);
+    }
 }
 
 TEST_F(DrillRunTest, JogButtonDuringTravelShiftsTheHole) {

@@ -2,6 +2,7 @@
 // sub-steps, through the real passes on the fake platform.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <utility>
 
 #include "app/texts.h"
@@ -163,7 +164,20 @@ TEST_F(MillRunTest, FileWithoutPenLinesMovesNothing) {
     run_job(targets, steps);
     EXPECT_EQ(steps, "");
     EXPECT_TRUE(targets.empty());
-    EXPECT_EQ(message_texts(), std::vector<std::string>{texts::PROGRAM_FINISHED});
+    EXPECT_EQ(message_texts(), std::vector<std::string>{texts::NO_POINTS});
+}
+
+TEST_F(MillRunTest, FileRenamedOverDuringTheRunEndsIt) {
+    start(kMill);
+    write_bytes("a.plt", "PU;\nPA0,0;\nPD;\nPA100,30;\n");
+    open_job("a.plt");
+    fake::click(ids::START_BUTTON);
+    run(5);
+    write_bytes("b.plt", "PU;\nPA0,0;\nPD;\nPA900,90;\n");
+    std::filesystem::rename(path("b.plt"), path("a.plt"));
+    run(100);
+    EXPECT_EQ(message_texts(), std::vector<std::string>{texts::FILE_NOT_OPENED});
+    EXPECT_FALSE(run_control.running);
 }
 
 TEST_F(MillRunTest, StopInACutAndStartGoesOnWithTheNextRecord) {

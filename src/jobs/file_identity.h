@@ -1,0 +1,23 @@
+// file_identity.h - what makes a job file the file that was opened: the same file (device and
+// inode), the same size and the same modification time. A run compares it on every fetch, so a
+// job replaced or edited under the run is noticed even at the same length.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cstdint>
+
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = -1;  // -1: no readable file
+    std::int64_t modified_ns = 0;
+
+    bool operator==(const FileIdentity&) const = default;
+};
+
+inline FileIdentity identity_of(const struct stat& st) {
+    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+            static_cast<std::int64_t>(st.st_size),
+            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
+}
