@@ -18,8 +18,10 @@ MachineState machine_state;
 namespace {
 
 std::int32_t saturate(std::int64_t v) {
-    if (v > std::numeric_limits<std::int32_t>::max()) return std::numeric_limits<std::int32_t>::max();
-    if (v < std::numeric_limits<std::int32_t>::min()) return std::numeric_limits<std::int32_t>::min();
+    if (v > std::numeric_limits<std::int32_t>::max())
+        return std::numeric_limits<std::int32_t>::max();
+    if (v < std::numeric_limits<std::int32_t>::min())
+        return std::numeric_limits<std::int32_t>::min();
     return static_cast<std::int32_t>(v);
 }
 
@@ -122,8 +124,9 @@ bool motion_step() {
                         {m.current_x, m.target_x, port_layout::SELECT_X}};
     for (AxisRef& a : order) {
         if (a.current == a.target) continue;
-        // The counter changes before the cycle is output.
-        ++m.step_count;
+        // The counter changes before the cycle is output; a move of more than 2^31 steps
+        // without an idle pass holds it at its largest value.
+        if (m.step_count < std::numeric_limits<std::int32_t>::max()) ++m.step_count;
         if (a.current > a.target) {
             --a.current;
             phase_cycle_decreasing(a.select, m.step_delay_ms);

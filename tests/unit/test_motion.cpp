@@ -2,6 +2,8 @@
 // the indicators, through the real passes on the fake platform.
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "app/texts.h"
 #include "drive/motion.h"
 #include "drive/port_panel.h"
@@ -213,6 +215,19 @@ TEST_F(MotionTest, ManualByteStandsAtRestAndReturnsAfterAMove) {
     fake::click(ids::OK_PORT);
     run(2);
     EXPECT_EQ(pass_bytes(), Bytes{0});
+}
+
+// A move of more than 2^31 steps without an idle pass: the counter stays at its largest value.
+TEST_F(MotionTest, StepCountHoldsAtItsLimit) {
+    start(kMotion);
+    fake::click(ids::JOG_X_PLUS);
+    pass();
+    fake::click(ids::JOG_X_PLUS);
+    fake::click(ids::JOG_X_PLUS);
+    machine_state.step_count = std::numeric_limits<std::int32_t>::max() - 1;
+    run(2);
+    EXPECT_EQ(machine_state.step_count, std::numeric_limits<std::int32_t>::max());
+    EXPECT_EQ(machine_state.current_x, 13);
 }
 
 TEST_F(MotionTest, WithoutPortAccessStepsAreCountedAndIndicatorsStayOff) {
