@@ -78,9 +78,9 @@ protected:
         fs::remove_all(root_, ignored);
     }
 
-    // Runs the simulator program in the work folder.
-    Outcome sim(const std::vector<std::string>& args) {
-        const fs::path out_path = root_ / "stdout";
+    // Runs the simulator program in the work folder; its standard output goes to `out_path`.
+    Outcome sim(const std::vector<std::string>& args, fs::path out_path = {}) {
+        if (out_path.empty()) out_path = root_ / "stdout";
         const fs::path err_path = root_ / "stderr";
         const pid_t pid = ::fork();
         if (pid == 0) {
@@ -98,7 +98,7 @@ protected:
         ::waitpid(pid, &status, 0);
         Outcome outcome;
         outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        outcome.out = read_file(out_path);
+        if (out_path != "/dev/full") outcome.out = read_file(out_path);
         outcome.err = read_file(err_path);
         return outcome;
     }
@@ -337,6 +337,21 @@ TEST_F(SimTest, RunMillsTheExampleJob) {
     EXPECT_EQ(outcome.err, "");
 }
 
+// Hole lines with a negative Y, as PCB programs export them: the message comes at open, before
+// the run, and the holes are drilled where the table clamps them. A job without holes says so.
+TEST_F(SimTest, RunListsTheWarningsOfAJobOutsideTheTableOrWithoutPoints) {
+    const std::string params = write_params("drill.ini", DRILL_PARAMS);
+    Outcome outcome = sim({"run", data("drill_outside.drl"), "--params", params});
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.out, read_file(data("drill_outside.run")));
+    EXPECT_EQ(outcome.err, "");
+
+    std::ofstream(work_ / "empty.drl").flush();
+    outcome = sim({"run", work("empty.drl"), "--params", params});
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.out, "message В задании нет точек\ndone 0 0 100 passes 1 seconds 0.017\n");
+}
+
 // The drilling example makes 1280 steps in 1285 moving passes.
 TEST_F(SimTest, DurationCountsFramesOfTheStepWaits) {
     struct Case {
@@ -425,7 +440,12 @@ TEST_F(SimTest, ErrorsAreOneLineOnStandardErrorWithStatus2) {
         {"run", drl, "-v"},
         {"run", drl, "--port-log", work("no-such-folder/port.log")},
         {"run", drl, "--png", work("no-such-folder/area.png")},
+        {"inspect", work("huge.drl")},
+        {"run", work("huge.drl")},
     };
+    // Longer than a run's byte offsets can reach: refused as the controller refuses it at open.
+    std::ofstream(work_ / "huge.drl") << "X10Y20\n";
+    fs::resize_file(work_ / "huge.drl", std::uintmax_t{1} << 31);
     for (const auto& args : cases) {
         std::string shown;
         for (const std::string& a : args) shown += " [" + a + "]";
@@ -435,6 +455,23 @@ TEST_F(SimTest, ErrorsAreOneLineOnStandardErrorWithStatus2) {
         EXPECT_EQ(outcome.out, "");
         EXPECT_EQ(line_count(outcome.err), 1u) << outcome.err;
         EXPECT_TRUE(outcome.err.ends_with("\n"));
+    }
+}
+
+// Output that cannot be written (a full disk) is an error, never a quiet success with the
+// lines cut off.
+TEST_F(SimTest, OutputThatCannotBeWrittenEndsWithStatus2) {
+    const std::string params = write_params("drill.ini", DRILL_PARAMS);
+    const std::vector<std::vector<std::string>> cases = {
+        {"run", data("drill_example.drl"), "--params", params},
+        {"inspect", data("mill_example.plt")},
+        {"--help"},
+    };
+    for (const auto& args : cases) {
+        SCOPED_TRACE(args[0]);
+        const Outcome outcome = sim(args, "/dev/full");
+        EXPECT_EQ(outcome.status, 2);
+        EXPECT_EQ(line_count(outcome.err), 1u) << outcome.err;
     }
 }
 

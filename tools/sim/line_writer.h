@@ -27,12 +27,22 @@ public:
         if (buffer_.size() >= FLUSH_AT) flush();
     }
 
+    // Text as it stands, line ends included.
+    void text(std::string_view text) { buffer_.append(text); }
+
     // Hands everything buffered to the file.
     void flush() {
-        if (!buffer_.empty()) std::fwrite(buffer_.data(), 1, buffer_.size(), file_);
+        if (!buffer_.empty() &&
+            std::fwrite(buffer_.data(), 1, buffer_.size(), file_) != buffer_.size()) {
+            failed_ = true;
+        }
         buffer_.clear();
-        std::fflush(file_);
+        if (std::fflush(file_) != 0 || std::ferror(file_)) failed_ = true;
     }
+
+    // True once a write to the file failed (a full disk, a closed pipe, /dev/full): the output
+    // is then incomplete.
+    bool failed() const { return failed_; }
 
 private:
     static constexpr std::size_t FLUSH_AT = 64 * 1024;
@@ -54,6 +64,7 @@ private:
 
     std::FILE* file_;
     std::string buffer_;
+    bool failed_ = false;
 };
 
 }  // namespace sim

@@ -8,6 +8,7 @@
 #include "app/param_file.h"
 #include "app/program.h"
 #include "drive/motion.h"
+#include "jobs/job.h"
 #include "jobs/preview.h"
 #include "line_writer.h"
 #include "platform/fake/fake.h"
@@ -177,6 +178,14 @@ int run_job(const RunOptions& options, std::FILE* out, std::FILE* err) {
     fake::window.dialog_answers.push_back(options.job_file);
     fake::click(ids::OPEN_FILE_BUTTON);
     run_pass();
+    if (job_state.job_file_name.empty()) {
+        // The controller refused the file at open (it changed since it was checked).
+        lines.flush();
+        report_error(err, "cannot read job file " + options.job_file);
+        if (port_log_file) std::fclose(port_log_file);
+        if (png_file) std::fclose(png_file);
+        return EXIT_USAGE;
+    }
     PortLog port_log(port_log_file);
     if (port_log_file) fake::port.on_write = [&port_log](std::uint8_t byte) { port_log.put(byte); };
     fake::click(ids::START_BUTTON);
@@ -220,13 +229,13 @@ int run_job(const RunOptions& options, std::FILE* out, std::FILE* err) {
             return EXIT_PASS_LIMIT;
         }
         if (want_png) fake::window.keep_frames = !m.move_requested || m.paused;
+        if (lines.failed()) break;  // nobody can read the rest
     }
     recorder.flush_steps();
     lines.line("done", m.current_x, m.current_y, m.current_z, "passes", moving_passes, "seconds",
                seconds_text(frames, options.refresh_hz));
-    lines.flush();
 
-    int status = EXIT_OK;
+    int status = finish_output(lines, err);
     if (port_log_file && !port_log.close()) {
         report_error(err, "cannot write " + options.port_log_file);
         status = EXIT_USAGE;

@@ -162,11 +162,16 @@ int run_command(const std::vector<std::string>& args, std::FILE* out, std::FILE*
     return run_job(options, out, err);
 }
 
-// Whether the job file can be read as a job; reports it when not.
+// Whether the controller would open the job file: a regular file it can read, short enough for
+// byte offsets; reports it when not.
 bool job_file_readable(const std::string& job_file, std::FILE* err) {
-    const std::int64_t size = job_file_size(job_file);
+    const std::int64_t size = job_file_identity(job_file).size;
     if (size < 0) {
         error_line(err, "cannot read job file " + job_file);
+        return false;
+    }
+    if (size > std::numeric_limits<std::int32_t>::max()) {
+        error_line(err, "job file too long for byte offsets: " + job_file);
         return false;
     }
     return true;
@@ -182,6 +187,13 @@ void report_error(std::FILE* err, std::string_view text) {
     error_line(err, text);
 }
 
+int finish_output(LineWriter& lines, std::FILE* err) {
+    lines.flush();
+    if (!lines.failed()) return EXIT_OK;
+    error_line(err, "cannot write the output (disk full or output closed)");
+    return EXIT_USAGE;
+}
+
 bool check_job_file(const std::string& job_file, std::FILE* err) {
     return job_file_readable(job_file, err);
 }
@@ -189,9 +201,9 @@ bool check_job_file(const std::string& job_file, std::FILE* err) {
 int run_command_line(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     for (const std::string& arg : args) {
         if (arg == "--help" || arg == "-h") {
-            std::fputs(USAGE, out);
-            std::fflush(out);
-            return EXIT_OK;
+            LineWriter lines(out);
+            lines.text(USAGE);
+            return finish_output(lines, err);
         }
     }
     if (args.empty()) {
@@ -206,10 +218,6 @@ int run_command_line(const std::vector<std::string>& args, std::FILE* out, std::
 
 int inspect_job(const InspectOptions& options, std::FILE* out, std::FILE* err) {
     if (!check_job_file(options.job_file, err)) return EXIT_USAGE;
-    if (job_file_size(options.job_file) > std::numeric_limits<std::int32_t>::max()) {
-        error_line(err, "job file too long for byte offsets: " + options.job_file);
-        return EXIT_USAGE;
-    }
     const std::string& file = options.job_file;
     const std::int32_t scale = options.scale_percent;
     const bool drilling = options.kind == JobKind::drilling;
@@ -257,7 +265,7 @@ int inspect_job(const InspectOptions& options, std::FILE* out, std::FILE* err) {
                        "cannot read job file " + file + " at byte " + std::to_string(position));
             return EXIT_USAGE;
         }
-        if (!found || next == length) break;
+        if (!found || next == length || lines.failed()) break;
         if (next <= position) {
             // A point taken without moving on would be fetched again and again.
             lines.flush();
@@ -266,7 +274,7 @@ int inspect_job(const InspectOptions& options, std::FILE* out, std::FILE* err) {
         }
         position = next;
     }
-    return EXIT_OK;
+    return finish_output(lines, err);
 }
 
 }  // namespace sim
