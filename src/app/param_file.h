@@ -21,9 +21,17 @@ std::array<std::uint8_t, PARAM_FILE_SIZE> encode_param_file(const ParamValues& v
 
 // Reads the file at `path`; nothing when it cannot be opened or read.
 std::optional<ParamValues> read_param_file(const std::string& path);
-// Replaces the file at `path` in one step: a temporary file in the same folder, flushed,
-// then renamed over the old one. False when any step fails (the old file is then untouched).
+// Replaces the file at `path` in one step: a new file in the same folder, written and flushed
+// without a name, then named and renamed over the old one, and the folder flushed. A symbolic
+// link is followed to the file it names; the old file's permissions and owner are kept; a file
+// the user may not write is left alone (one line on standard error). False when the parameters
+// were not written; the old file is then whole, and no temporary file is left in any case.
 bool write_param_file(const std::string& path, const ParamValues& values);
+
+// The steps of that write, each of which may fail (or the program be killed at it).
+enum class ParamWriteStep { create, keep_owner, write, flush, name, replace, flush_folder };
+// For tests: called before each step; returning true makes the step fail.
+extern bool (*param_write_fault)(ParamWriteStep step);
 
 // Where start-up reads the parameters and exit writes them: "Param.ini" in the working
 // directory (a dry-run tool may point it elsewhere).
