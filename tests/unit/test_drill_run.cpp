@@ -286,13 +286,22 @@ TEST_P(ChangedJobTest, EndsTheRunWithoutMovingToItsPoints) {
     EXPECT_EQ(machine_state.target_y, 0);
 }
 
+std::string change_name(const testing::TestParamInfo<Change>& change) {
+    switch (change.param) {
+        case Change::longer:
+            return "Longer";
+        case Change::renamed_over:
+            return "RenamedOver";
+        case Change::edited_in_place:
+            break;
+    }
+    return "EditedInPlace";
+}
+
 INSTANTIATE_TEST_SUITE_P(Changes, ChangedJobTest,
                          testing::Values(Change::longer, Change::renamed_over,
                                          Change::edited_in_place),
-                         [](const testing::TestParamInfo<Change>& info) {
-                             const char* names[] = {"Longer", "RenamedOver", "EditedInPlace"};
-                             return std::string(names[static_cast<int>(info.param)]);
-                         });
+                         change_name);
 
 // A job whose points lie outside the table as applied is drawn, loaded and run as before, with
 // one message each time it is drawn; points the scan does not hand over do not count.
