@@ -43,6 +43,8 @@ const char* cause_of(int error) {
             return "no permission";
         case EBUSY:
             return "busy, held by another program";
+        case ENOSYS:
+            return "not available on this system";
         default:
             return std::strerror(error);
     }
