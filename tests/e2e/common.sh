@@ -40,13 +40,18 @@ screenshot_and_escape() {
     import -window root shot.png
     [ -n "$1" ] && cp shot.png "$1"
     xdotool key Escape
+    wait_for_end Esc
+}
+
+# Waits up to ten seconds for the controller to end by itself, with status 0, after $1.
+wait_for_end() {
     local i
     for i in $(seq 1 100); do
         kill -0 "$APP_PID" 2>/dev/null || break
         sleep 0.1
     done
-    kill -0 "$APP_PID" 2>/dev/null && fail "the controller did not end on Esc"
-    wait "$APP_PID" || fail "the controller ended with status $?"
+    kill -0 "$APP_PID" 2>/dev/null && fail "the controller did not end on $1"
+    wait "$APP_PID" || fail "the controller ended with status $? on $1"
     APP_PID=
 }
 
