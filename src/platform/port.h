@@ -6,6 +6,9 @@
 
 namespace platform {
 
+// Names the parallel-port device that port_setup tries (default /dev/parport0); call it before
+// port_setup.
+void set_port_device(const char* path);
 // Sets up port access once; returns a short description of the method in use.
 const char* port_setup();
 // Releases port access.

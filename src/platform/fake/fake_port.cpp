@@ -8,7 +8,9 @@ namespace fake {
 
 PortRecord port;
 
-void reset_port() { port = PortRecord{}; }
+void reset_port() {
+    port = PortRecord{};
+}
 
 std::vector<std::uint8_t> written_bytes() {
     std::vector<std::uint8_t> bytes;
@@ -21,7 +23,11 @@ std::vector<std::uint8_t> written_bytes() {
 
 namespace platform {
 
-const char* port_setup() { return fake::port.access ? "simulated latch port" : "none"; }
+void set_port_device(const char*) {}
+
+const char* port_setup() {
+    return fake::port.access ? "simulated latch port" : "none";
+}
 
 void port_teardown() {}
 

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <string>
 
 #include "drive/port_layout.h"
 #include "platform/port.h"
@@ -23,9 +24,12 @@ namespace {
 enum class Access { none, ppdev, direct };
 Access port_access = Access::none;
 int ppdev_fd = -1;
+std::string ppdev_path = "/dev/parport0";
+bool ppdev_path_chosen = false;
+std::string ppdev_description;
 
 bool try_ppdev() {
-    const int fd = ::open("/dev/parport0", O_RDWR | O_CLOEXEC);
+    const int fd = ::open(ppdev_path.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) return false;
     if (::ioctl(fd, PPCLAIM) != 0) {
         ::close(fd);
@@ -47,12 +51,19 @@ bool try_direct_io() {
 
 namespace platform {
 
+void set_port_device(const char* path) {
+    ppdev_path = path;
+    ppdev_path_chosen = true;
+}
+
 const char* port_setup() {
     const char* description = "none (no parallel port access: writes do nothing, reads give 0)";
     if (try_ppdev()) {
         port_access = Access::ppdev;
-        description = "ppdev /dev/parport0";
-    } else if (try_direct_io()) {
+        ppdev_description = "ppdev " + ppdev_path;
+        description = ppdev_description.c_str();
+    } else if (!ppdev_path_chosen && try_direct_io()) {
+        // Direct I/O reaches the first port at 0x378 only: never a stand-in for another device.
         port_access = Access::direct;
         description = "direct I/O at 0x378";
     } else {
