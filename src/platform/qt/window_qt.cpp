@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QGroupBox>
+#include <QIcon>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -275,6 +276,9 @@ bool start_drawing_system() {
     font.setFamilies(qt_platform::FONT_FAMILIES);
     font.setPixelSize(qt_platform::FONT_PIXEL_SIZE);
     QApplication::setFont(font);
+    // The installed desktop entry and theme icon: task lists and title bars show them.
+    QGuiApplication::setDesktopFileName(QStringLiteral("cncmirel"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("cncmirel")));
     state.key_filter = qt_platform::make_key_filter(qApp);
     qApp->installEventFilter(state.key_filter);
     return true;
