@@ -35,6 +35,10 @@ write_params Param.ini 0 0 0 10 10 10 100 100 50 1 3 100 0 0 10
 "$root/fs/usr/bin/cncmirel-sim" run "$src/tests/data/sim/drill_example.drl" --params Param.ini >run.txt
 diff -u "$src/tests/data/sim/drill_example.run" run.txt
 echo "cncmirel-sim: the example job runs as expected"
+for program in "$root"/fs/usr/bin/*; do
+    [ -e "$root/fs/usr/share/man/man1/$(basename "$program").1.gz" ] ||
+        { echo "no manual page for $(basename "$program")" >&2; exit 1; }
+done
 for page in "$root"/fs/usr/share/man/man1/*.1.gz; do
     LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null | { ! grep .; } ||
         { echo "warnings in $page" >&2; exit 1; }

@@ -36,6 +36,11 @@ foreach(page ${MAN_PAGES})
   install(FILES ${PACKAGING_OUT}/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
 
+# The programs the metadata names: those with a manual page.
+set(METAINFO_BINARIES "")
+foreach(page ${MAN_PAGES})
+  string(APPEND METAINFO_BINARIES "    <binary>${page}</binary>\n")
+endforeach()
 configure_file(${PACKAGING_DIR}/${CNC_METAINFO_ID}.metainfo.xml.in
                ${PACKAGING_OUT}/${CNC_METAINFO_ID}.metainfo.xml @ONLY)
 install(FILES ${PACKAGING_OUT}/${CNC_METAINFO_ID}.metainfo.xml
