@@ -1,5 +1,5 @@
 # Shortcuts for ./mirel.sh, which installs the Debian packages it needs, builds and runs.
-.PHONY: run test sanitize build
+.PHONY: run test sanitize build package
 run:
 	./mirel.sh run
 test:
@@ -8,3 +8,5 @@ sanitize:
 	./mirel.sh sanitize
 build:
 	./mirel.sh build
+package:
+	./mirel.sh package

@@ -4,6 +4,7 @@
 #   ./mirel.sh test       build and run every test
 #   ./mirel.sh sanitize   build and run the unit and scenario tests with ASan and UBSan
 #   ./mirel.sh build      only build
+#   ./mirel.sh package    build the Debian package into build/ and check it (lintian, validators)
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -13,7 +14,8 @@ jobs="${JOBS:-$(nproc 2>/dev/null || echo 2)}"
 
 build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev
                 libgtest-dev libgmock-dev fonts-dejavu-core)
-test_packages=(xvfb xauth xdotool x11-apps imagemagick locales)
+test_packages=(xvfb xauth xdotool x11-apps imagemagick locales python3)
+package_packages=(dpkg-dev file desktop-file-utils appstream lintian man-db)
 
 install_packages() {
     local missing=()
@@ -66,8 +68,15 @@ case "${1:-}" in
         ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
             ctest --test-dir "$san_build" --output-on-failure -j "$jobs"
         ;;
+    package)
+        install_packages "${build_packages[@]}" "${package_packages[@]}"
+        configure_and_build
+        rm -f "$build"/cncmirel_*.deb
+        (cd "$build" && cpack -G DEB)
+        "$here/packaging/check-package.sh" "$build"/cncmirel_*.deb "$here"
+        ;;
     *)
-        echo "usage: $0 run|test|sanitize|build" >&2
+        echo "usage: $0 run|test|sanitize|build|package" >&2
         exit 2
         ;;
 esac

@@ -6,6 +6,9 @@
 
 namespace platform {
 
+// Names the parallel-port device that port_setup tries (default /dev/parport0); call it before
+// port_setup.
+void set_port_device(const char* path);
 // Sets up port access once, never waiting for a port that another program holds; false when
 // the port cannot be reached (the program then runs on: writes do nothing, reads give 0).
 bool port_setup();

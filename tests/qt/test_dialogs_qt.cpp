@@ -1,8 +1,9 @@
 // test_dialogs_qt.cpp - the message box and the file-open dialog: modal, their keys are their
 // own (no shortcut event), and the dialog's folders, filters and answers.
 #include <QDir>
-#include <QLabel>
 #include <QFileDialog>
+#include <QFontDatabase>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTimer>
@@ -11,7 +12,6 @@
 
 #include "jobs/job.h"
 #include "jobs/preview.h"
-
 #include "qt_fixture.h"
 
 namespace {
@@ -65,20 +65,40 @@ TEST_F(QtWindowTest, KeysInsideAMessageBoxBelongToTheBox) {
     EXPECT_EQ(take_events(), EventList{});
 }
 
-TEST_F(QtWindowTest, TheFileDialogStartsAtHomeThenAtTheLastFolderAndTakesNewNames) {
+// A window manager puts the title in a bold face beside an icon and three buttons; a box sized
+// to its short text alone cut such titles to "Пар…ены".
+TEST_F(QtWindowTest, MessageBoxesAreWideEnoughForTheirTitle) {
+    for (const char* title : {"Параметры не найдены", "Задание выходит за пределы стола"}) {
+        int width = 0;
+        on_next_dialog([&](QWidget* modal) {
+            width = modal->width();
+            qobject_cast<QMessageBox*>(modal)->accept();
+        });
+        platform::message_box(title, title);
+        QFont font = QFontDatabase::systemFont(QFontDatabase::TitleFont);
+        font.setBold(true);
+        const QFontMetrics metrics(font);
+        EXPECT_GE(width, metrics.horizontalAdvance(QString::fromUtf8(title)) + 4 * metrics.height())
+            << title;
+    }
+}
+
+TEST_F(QtWindowTest, TheFileDialogStartsInTheWorkingFolderThenAtTheLastFolder) {
     const auto working_dir = std::filesystem::current_path();
     const std::filesystem::path jobs = dir_ / "jobs";
     std::filesystem::create_directories(jobs);
     const QString new_file = QString::fromStdString((jobs / "new board.plt").string());
     const char* filter = "Файл сверления .DRL|*.drl|Файл фрезеровки .PLT|*.plt";
 
-    // The asked folder "c:/" does not exist: the first dialog of the run shows the home folder.
+    // The asked folder "c:/" does not exist: the first dialog of the run shows the working
+    // folder.
     on_next_dialog([&](QWidget* modal) {
         auto* dialog = qobject_cast<QFileDialog*>(modal);
         ASSERT_NE(dialog, nullptr);
         EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Please choose file to load"));
         EXPECT_TRUE(dialog->testOption(QFileDialog::DontUseNativeDialog));
-        EXPECT_EQ(canonical(dialog->directory().absolutePath()), canonical(QDir::homePath()));
+        EXPECT_EQ(canonical(dialog->directory().absolutePath()),
+                  canonical(QString::fromStdString(working_dir.string())));
         EXPECT_EQ(dialog->nameFilters(),
                   (QStringList{QStringLiteral("Файл сверления .DRL (*.drl)"),
                                QStringLiteral("Файл фрезеровки .PLT (*.plt)")}));

@@ -23,6 +23,8 @@ std::vector<std::uint8_t> written_bytes() {
 
 namespace platform {
 
+void set_port_device(const char*) {}
+
 bool port_setup() {
     return fake::port.access;
 }

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "drive/port_layout.h"
 #include "platform/linux/port_claim.h"
@@ -26,7 +27,8 @@ namespace {
 enum class Access { none, ppdev, direct };
 Access port_access = Access::none;
 int ppdev_fd = -1;
-const char* device_path = "/dev/parport0";
+std::string device_path = "/dev/parport0";
+bool device_chosen = false;  // named with --port: direct I/O is then no stand-in
 
 // How long start-up waits for a port that another program holds before it goes on without.
 constexpr int CLAIM_TIMEOUT_MS = 300;
@@ -53,7 +55,7 @@ const char* cause_of(int error) {
 // Opens and claims the parallel-port device; on failure `cause` says why.
 bool try_ppdev(const char*& cause) {
     // O_NONBLOCK: the open itself never waits either.
-    const int fd = ::open(device_path, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(device_path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         cause = cause_of(errno);
         return false;
@@ -87,13 +89,19 @@ bool try_direct_io(const char*& cause) {
 
 namespace platform {
 
+void set_port_device(const char* path) {
+    device_path = path;
+    device_chosen = true;
+}
+
 bool port_setup() {
     const char* device_cause = "";
-    const char* direct_cause = "";
+    const char* direct_cause = "not tried for a device named on the command line";
     if (try_ppdev(device_cause)) {
         port_access = Access::ppdev;
-        std::fprintf(stderr, "cncmirel: port access: ppdev %s\n", device_path);
-    } else if (try_direct_io(direct_cause)) {
+        std::fprintf(stderr, "cncmirel: port access: ppdev %s\n", device_path.c_str());
+    } else if (!device_chosen && try_direct_io(direct_cause)) {
+        // Direct I/O reaches the first port at 0x378 only: never a stand-in for another device.
         port_access = Access::direct;
         std::fprintf(stderr, "cncmirel: port access: direct I/O at 0x378\n");
     } else {
@@ -101,7 +109,7 @@ bool port_setup() {
         std::fprintf(stderr,
                      "cncmirel: no parallel port access (%s: %s; direct I/O at 0x378: %s): "
                      "writes do nothing, reads give 0\n",
-                     device_path, device_cause, direct_cause);
+                     device_path.c_str(), device_cause, direct_cause);
     }
     return port_access != Access::none;
 }

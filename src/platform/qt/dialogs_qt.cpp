@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontDatabase>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QTimer>
 #include <cstdio>
@@ -40,11 +42,22 @@ QStringList name_filters(const QString& filter) {
     return result;
 }
 
-// The folder shown first: the one asked for if it exists, else the last one used, else home.
+// The folder shown first: the one asked for if it exists, else the folder of the last job
+// chosen, else the working folder, where Param.ini and usually the jobs are.
 QString start_directory(const QString& asked) {
     if (!asked.isEmpty() && QFileInfo(asked).isDir()) return QFileInfo(asked).absoluteFilePath();
     if (!last_folder.isEmpty() && QFileInfo(last_folder).isDir()) return last_folder;
-    return QDir::homePath();
+    return QDir::currentPath();
+}
+
+// The width a window manager needs to show `title` whole: the title in the desktop's bold title
+// face beside a window icon and three buttons, each about one title bar high.
+int title_bar_width(const QString& title) {
+    QFont font = QFontDatabase::systemFont(QFontDatabase::TitleFont);
+    font.setBold(true);
+    const QFontMetrics metrics(font);
+    const int bar_height = metrics.height() + 8;
+    return metrics.horizontalAdvance(title) + 4 * bar_height + 16;
 }
 
 // A termination signal closes an open box or dialog, so that the pass can end and the
@@ -86,6 +99,12 @@ void message_box(std::string_view title, std::string_view text) {
     QMessageBox box(QMessageBox::NoIcon, qt_platform::to_qstring(title),
                     qt_platform::to_qstring(text), QMessageBox::Ok, qt_platform::main_window());
     box.setTextFormat(Qt::PlainText);
+    // The box sizes itself to its text alone; a spacer across its grid keeps the title whole.
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+        grid->addItem(new QSpacerItem(qt_platform::title_bar_width(box.windowTitle()), 0,
+                                      QSizePolicy::Minimum, QSizePolicy::Fixed),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+    }
     qt_platform::close_on_termination(box);
     box.exec();
 }

@@ -3,8 +3,10 @@
 // and programmatic changes never do.
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QGroupBox>
+#include <QIcon>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -275,6 +277,9 @@ bool start_drawing_system() {
     font.setFamilies(qt_platform::FONT_FAMILIES);
     font.setPixelSize(qt_platform::FONT_PIXEL_SIZE);
     QApplication::setFont(font);
+    // The installed desktop entry and theme icon: task lists and title bars show them.
+    QGuiApplication::setDesktopFileName(QStringLiteral("cncmirel"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("cncmirel")));
     state.key_filter = qt_platform::make_key_filter(qApp);
     qApp->installEventFilter(state.key_filter);
     return true;
@@ -483,6 +488,13 @@ void end_program() {
     state.pictures = {};  // pixmaps must go before the application
     state.events.clear();
     if (qt_platform::started()) {
+        // Text selected in a field makes the program the owner of the X selection, and the
+        // toolkit would then wait at exit, up to five seconds, for a clipboard manager to
+        // take it over. A selection is not kept after its owner ends anyway; the clipboard
+        // proper (text copied on purpose) is still handed over.
+        if (QClipboard* clipboard = QGuiApplication::clipboard(); clipboard->ownsSelection()) {
+            clipboard->clear(QClipboard::Selection);
+        }
         qApp->removeEventFilter(state.key_filter);
         delete state.key_filter;
         state.key_filter = nullptr;
