@@ -13,6 +13,7 @@
 #include "drive/port_panel.h"
 #include "jobs/job.h"
 #include "jobs/preview.h"
+#include "platform/clock.h"
 #include "platform/port.h"
 #include "platform/window.h"
 #include "run/mill_run.h"
@@ -51,6 +52,7 @@ bool start_up() {
     load_parameters();
     apply_all();
     create_panel_labels();
+    platform::prepare_step_timing();
     return true;
 }
 
