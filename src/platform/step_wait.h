@@ -18,13 +18,15 @@ struct Clock {
 
 struct Tuning {
     // The spin takes over this long before the deadline. It has to cover the sleep's usual
-    // wake-up latency, so that the spin, not the wake-up, ends the wait: chosen from
-    // bench_phase_timing's margin table on a quiet machine, as the smallest margin whose excess
-    // p99 stays within a few microseconds; the CPU cost is about the margin per phase.
+    // wake-up latency, so that the spin, not the wake-up, ends the wait. Chosen from the margin
+    // table of bench_phase_timing: on this 2-core machine at load 3, 150 us gave an excess p99
+    // of 55 us and 200 us one of 36 us (the goal is under 50); the spin costs about the margin
+    // less the wake-up latency per phase, some 150-180 us.
     std::int64_t spin_margin_ns = 200'000;
-    // Work starts only while at least this much of the wait is left; it has to cover one
-    // repaint of the window with room to spare (a full repaint measured 1-3 ms under Xvfb).
-    std::int64_t work_min_remaining_ns = 10'000'000;
+    // Work starts only while at least this much of the wait is left, so that it is over well
+    // before the spin: a repaint of the whole window (after an expose) took 8 ms at the median
+    // and 26 ms at worst under Xvfb with the machine at load 8; a few labels take 0.1 ms.
+    std::int64_t work_min_remaining_ns = 40'000'000;
     // And at most once in this period, about one display frame.
     std::int64_t work_period_ns = 16'000'000;
 };

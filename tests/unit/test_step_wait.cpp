@@ -66,7 +66,7 @@ TEST_F(StepWaitTest, EndsAtOrAfterTheDeadlineAndKeepsTheWorkClearOfTheMargin) {
                           {"usual latency", 80 * US, false},
                           {"woken early", 0, true},
                           {"stalled 1.5 ms", 1500 * US, false}};
-    for (const std::int64_t delay : {1 * MS, 5 * MS, 20 * MS, 500 * MS}) {
+    for (const std::int64_t delay : {1 * MS, 5 * MS, 60 * MS, 500 * MS}) {
         for (const Wake& wake : wakes) {
             for (const bool with_work : {false, true}) {
                 SCOPED_TRACE(::testing::Message() << "delay " << delay / MS << " ms, wake "
