@@ -61,7 +61,9 @@ std::string lock_memory() {
         return std::string("memory not locked (") + std::strerror(errno) + ", memlock limit " +
                limit_text(limit.rlim_cur, 1024) + " KiB)";
     }
-    return flags & MCL_FUTURE ? "memory locked" : "memory in use locked";
+    if (flags & MCL_FUTURE) return "memory locked";
+    return "memory locked, later allocations not (memlock limit " +
+           limit_text(limit.rlim_cur, 1024) + " KiB)";
 }
 
 // SCHED_FIFO at STEP_PRIORITY, or lower when RLIMIT_RTPRIO caps it; the kernel refuses it
