@@ -6,6 +6,8 @@
 // there. A long wait also hands the spare time to the installed work (the window repaints),
 // but only while `work_min_remaining_ns` or more is left, so that the work is over well before
 // the spin begins and never moves the end of the wait; between two runs of the work it sleeps.
+// The window layer installs that work through set_work, so the code that steps and waits
+// knows nothing of the toolkit.
 #include "platform/step_wait.h"
 
 namespace step_wait {
