@@ -68,7 +68,7 @@ std::string lock_memory() {
 
 // SCHED_FIFO at STEP_PRIORITY, or lower when RLIMIT_RTPRIO caps it; the kernel refuses it
 // when the limit is 0 and the process has no privilege for it. Threads started later (the
-// toolkit's, a dialog's) keep the ordinary policy.
+// toolkit's, a dialog's) get the ordinary policy (SCHED_RESET_ON_FORK).
 std::string raise_priority() {
     rlimit limit{};
     ::getrlimit(RLIMIT_RTPRIO, &limit);
