@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "drive/phase_cycle.h"
+#include "drive/port_layout.h"
 #include "platform/clock.h"
 #include "platform/port.h"
 #include "platform/step_wait.h"
@@ -47,8 +48,8 @@ void plain_sleep_until(std::int64_t deadline_ns) {
 
 // The same four writes and deadlines as phase_cycle_increasing, with the plain wait.
 void plain_cycle(std::int32_t select_bits, std::int32_t delay_ms) {
-    for (const std::int32_t phase : {9, 3, 6, 12}) {
-        platform::Out32(888, static_cast<std::uint8_t>(select_bits + phase));
+    for (const std::int32_t phase : port_layout::PHASES_INCREASING) {
+        platform::Out32(port_layout::DATA_PORT, static_cast<std::uint8_t>(select_bits + phase));
         plain_sleep_until(platform::monotonic_ns() + std::int64_t{delay_ms} * 1'000'000);
     }
 }
