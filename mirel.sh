@@ -13,7 +13,7 @@ san_build="${SAN_BUILD_DIR:-$here/build-san}"
 jobs="${JOBS:-$(nproc 2>/dev/null || echo 2)}"
 
 build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev
-                libgtest-dev libgmock-dev fonts-dejavu-core)
+                libgtest-dev libgmock-dev fonts-dejavu-core qt6-base-private-dev)
 test_packages=(xvfb xauth xdotool x11-apps imagemagick locales python3)
 package_packages=(dpkg-dev file desktop-file-utils appstream lintian man-db)
 

@@ -13,6 +13,7 @@
 #include "drive/port_panel.h"
 #include "jobs/job.h"
 #include "jobs/preview.h"
+#include "platform/clock.h"
 #include "platform/port.h"
 #include "platform/signals.h"
 #include "platform/window.h"
@@ -52,6 +53,7 @@ bool start_up() {
     load_parameters();
     apply_all();
     create_panel_labels();
+    platform::prepare_step_timing();
     // Said once the window is open: without it the counters and the preview would move as if
     // the machine did.
     if (!port_reachable) platform::message_box(texts::NO_PORT_ACCESS, texts::NO_PORT_ACCESS);

@@ -14,7 +14,7 @@ void run_cycle(const std::array<std::int32_t, 4>& phases, std::int32_t select_bi
         // Only the low 8 bits of the sum reach the port.
         platform::Out32(port_layout::DATA_PORT, static_cast<std::uint8_t>(select_bits + phase));
         // Each wait runs from its own write, so a late wake never shortens the next phase.
-        platform::sleep_until_ns(platform::monotonic_ns() + delay_ns);
+        platform::wait_until_ns(platform::monotonic_ns() + delay_ns);
     }
 }
 

@@ -107,7 +107,7 @@ std::vector<std::uint8_t> written_bytes();
 
 struct ClockRecord {
     std::int64_t now_ns = 0;
-    std::int64_t slept_ns = 0;  // total of the waits asked through sleep_until_ns
+    std::int64_t slept_ns = 0;  // total of the waits asked of sleep_until_ns, wait_until_ns
 };
 extern ClockRecord clock;
 void reset_clock();

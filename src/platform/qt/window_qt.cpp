@@ -28,6 +28,7 @@
 #include "app/ids.h"
 #include "platform/qt/qt_internal.h"
 #include "platform/qt/qt_platform.h"
+#include "platform/step_wait.h"
 #include "platform/window.h"
 
 namespace qt_platform {
@@ -224,6 +225,13 @@ QWidget* make_widget(const platform::ControlSpec& desc, QWidget* parent) {
     return nullptr;
 }
 
+// Installed as the work of long phase waits: the window repaints and answers the window
+// system during a step, while the operator's input stays queued in the toolkit until the next
+// pass takes events at its start.
+void repaint_during_wait() {
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
 }  // namespace
 
 void push_event(int kind, int id) {
@@ -282,6 +290,7 @@ bool start_drawing_system() {
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("cncmirel")));
     state.key_filter = qt_platform::make_key_filter(qApp);
     qApp->installEventFilter(state.key_filter);
+    step_wait::set_work(qt_platform::repaint_during_wait);
     return true;
 }
 
@@ -488,6 +497,7 @@ void end_program() {
     state.pictures = {};  // pixmaps must go before the application
     state.events.clear();
     if (qt_platform::started()) {
+        step_wait::set_work(nullptr);
         // Text selected in a field makes the program the owner of the X selection, and the
         // toolkit would then wait at exit, up to five seconds, for a clipboard manager to
         // take it over. A selection is not kept after its owner ends anyway; the clipboard
