@@ -9,9 +9,9 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/ids.h"
 #include "app/param_file.h"
 #include "app/program.h"
+#include "base/ids.h"
 #include "drive/motion.h"
 #include "platform/fake/fake.h"
 

@@ -4,14 +4,11 @@
 #include <cstddef>
 #include <string_view>
 
+#include "base/helpers.h"  // upper
 #include "jobs/line_reader.h"
 #include "jobs/numbers.h"
 
 namespace {
-
-char upper(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
 
 // Whether the line, upper-cased, begins with `prefix` (given in capitals).
 bool begins_upper(std::string_view line, std::string_view prefix) {

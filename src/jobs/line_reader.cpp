@@ -1,14 +1,14 @@
 // line_reader.cpp - buffered line reading with exact offsets and bounded memory.
 #include "jobs/line_reader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstring>
+
+#include "base/helpers.h"  // open_regular_file
 
 namespace {
 
@@ -54,15 +54,9 @@ LineReader::~LineReader() {
 }
 
 bool LineReader::open(const std::string& file_name) {
-    // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
-    fd_ = ::open(file_name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd_ < 0) return false;
     struct stat st {};
-    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd_);
-        fd_ = -1;
-        return false;
-    }
+    fd_ = open_regular_file(file_name.c_str(), st);
+    if (fd_ < 0) return false;
     identity_ = identity_of(st);
     length_ = identity_.size;
     seek(0);

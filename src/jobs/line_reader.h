@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "jobs/file_identity.h"
+#include "base/file_identity.h"
 
 // A line ends at CR, LF, CR LF (one terminator of two bytes), NUL or the end of the file; the
 // terminator is not part of the line. Of a longer line only its first LINE_LIMIT bytes are

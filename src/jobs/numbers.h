@@ -10,6 +10,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "base/helpers.h"  // saturate_to_int32
+
 // Reads the decimal number at the start of `text` the way atof does in the "C" locale:
 // optional white space (space, \t, \n, \v, \f, \r), an optional sign, digits with an optional
 // point, an optional exponent (e or E, optional sign, at least one digit). Reading stops at the
@@ -29,13 +31,6 @@ std::int64_t read_integer(std::string_view text);
 
 // Truncates toward zero to int32: not finite gives 0, beyond the int32 range saturates.
 std::int32_t truncate_to_int32(float value);
-
-// Brings an int64 to the nearest int32.
-constexpr std::int32_t saturate_to_int32(std::int64_t value) {
-    if (value > INT32_MAX) return INT32_MAX;
-    if (value < INT32_MIN) return INT32_MIN;
-    return static_cast<std::int32_t>(value);
-}
 
 // Reads an optional sign and 1 to 18 decimal digits at `p` (no blanks before them): the common
 // form of a number, read without any overflow check. On success moves `p` past the digits;

@@ -5,14 +5,11 @@
 #include <cstddef>
 #include <string_view>
 
+#include "base/helpers.h"  // upper
 #include "jobs/line_reader.h"
 #include "jobs/numbers.h"
 
 namespace {
-
-char upper(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
 
 // Whether the line begins with the two letters "P" and `second`, as they stand.
 bool begins_with_p(std::string_view line, char second) {

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "drive/motion.h"
 #include "jobs/job.h"
 #include "jobs/plot_file.h"
@@ -109,8 +109,8 @@ SegmentPlan plan_segment(float end_x, float end_y, float start_x, float start_y)
     return {dir_x, truncate_steps(dx), dir_y, round_to_hundredths(dy / dx)};
 }
 
-void mill_fetch_hook() {
-    if (job_state.job_file_name.empty()) return;
+bool mill_fetch_hook() {
+    if (job_state.job_file_name.empty()) return true;
     MachineState& m = machine_state;
     MillSegment& s = mill_segment;
     s.segment_start_x = static_cast<float>(m.target_x);
@@ -120,8 +120,7 @@ void mill_fetch_hook() {
                         job_state.pen_state, job_state.job_position, &job_state.file_identity);
     // A job file that vanished, or is no longer the file opened, ends the run.
     if (!step.readable) {
-        abort_unreadable_job();
-        return;
+        return false;
     }
     job_state.pen_state = step.pen_state;
     job_state.job_position = step.next_position;
@@ -130,7 +129,7 @@ void mill_fetch_hook() {
     if (!step.found) {
         // No point left: nothing moves and nothing is marked; the job completes.
         run_control.run_state = mill_travel;
-        return;
+        return true;
     }
     m.target_x = mm_to_steps(step.x_mm, applied_settings.steps_per_mm_x);
     m.target_y = mm_to_steps(step.y_mm, applied_settings.steps_per_mm_y);
@@ -147,6 +146,7 @@ void mill_fetch_hook() {
     } else {
         set_up_segment();
     }
+    return true;
 }
 
 void mill_substep_hook() {

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "app/ids.h"
 #include "app/param_file.h"
 #include "app/program.h"
+#include "base/ids.h"
 #include "platform/fake/fake.h"
 
 class MachineTest : public ::testing::Test {

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <utility>
 
-#include "app/texts.h"
+#include "base/texts.h"
 #include "drive/motion.h"
 #include "jobs/job.h"
 #include "jobs/preview.h"

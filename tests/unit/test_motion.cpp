@@ -4,7 +4,7 @@
 
 #include <limits>
 
-#include "app/texts.h"
+#include "base/texts.h"
 #include "drive/motion.h"
 #include "drive/port_panel.h"
 #include "machine_fixture.h"

@@ -7,8 +7,8 @@
 #include <iterator>
 
 #include "app/parameters.h"
-#include "app/settings.h"
-#include "app/texts.h"
+#include "base/settings.h"
+#include "base/texts.h"
 #include "drive/motion.h"
 #include "machine_fixture.h"
 #include "run/run_control.h"

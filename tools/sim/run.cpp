@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string>
 
-#include "app/ids.h"
 #include "app/param_file.h"
 #include "app/program.h"
+#include "base/ids.h"
 #include "drive/motion.h"
 #include "jobs/job.h"
 #include "jobs/preview.h"

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "drive/port_layout.h"
+#include "base/port_layout.h"
 #include "platform/linux/port_claim.h"
 #include "platform/port.h"
 

@@ -109,6 +109,8 @@ inline constexpr int PICTURE_COUNT = 9;
 inline constexpr std::uint32_t COLOUR_CHANGED = 0xFFFFFF;
 inline constexpr std::uint32_t COLOUR_APPLIED = 0xC6C6C6;
 
-inline constexpr bool is_field(int id) { return id >= FIELD_FIRST && id <= FIELD_LAST; }
+inline constexpr bool is_field(int id) {
+    return id >= FIELD_FIRST && id <= FIELD_LAST;
+}
 
 }  // namespace ids
