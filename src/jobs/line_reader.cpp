@@ -44,10 +44,7 @@ std::size_t find_terminator(const char* p, std::size_t n) {
 
 }  // namespace
 
-LineReader::LineReader() {
-    std::memset(buffer_, 0, VIEW_SLACK);
-    std::memset(head_ + LINE_LIMIT, 0, VIEW_SLACK);
-}
+LineReader::LineReader() = default;
 
 LineReader::~LineReader() {
     if (fd_ >= 0) ::close(fd_);
@@ -94,7 +91,6 @@ bool LineReader::fill(std::int64_t keep_from) {
         return false;
     }
     buffer_length_ += static_cast<std::size_t>(got);
-    std::memset(buffer_ + buffer_length_, 0, VIEW_SLACK);
     return true;
 }
 

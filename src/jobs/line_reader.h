@@ -17,9 +17,6 @@ class LineReader {
 public:
     static constexpr std::size_t BUFFER_BYTES = 64 * 1024;
     static constexpr std::size_t FIRST_READ_BYTES = 4096;  // doubled by each later read
-    // Bytes after the end of every line view that may be read (file data or zeros): lets the
-    // number reading of the scans look at eight bytes at a time.
-    static constexpr std::size_t VIEW_SLACK = 16;
     static constexpr std::size_t LINE_LIMIT = 4096;
 
     LineReader();
@@ -66,6 +63,6 @@ private:
     std::int64_t buffer_offset_ = 0;             // file offset of buffer_[0]
     std::size_t buffer_length_ = 0;              // bytes of buffer_ that hold file data
     std::size_t read_bytes_ = FIRST_READ_BYTES;  // size of the next read
-    char buffer_[BUFFER_BYTES + VIEW_SLACK];
-    char head_[LINE_LIMIT + VIEW_SLACK];  // the examined part of a line that left buffer_
+    char buffer_[BUFFER_BYTES];
+    char head_[LINE_LIMIT];  // the examined part of a line that left buffer_
 };

@@ -71,16 +71,6 @@ bool begins_upper(std::string_view line, char first, char second) {
     return line.size() >= 2 && upper(line[0]) == first && upper(line[1]) == second;
 }
 
-// The scan's numbers of the usual coordinate line, such as PA1234,5678; read straight from the
-// line (a LineReader view, so its numbers may be read eight bytes at a time); false when the line
-// needs the general reading of coordinate_texts. Past the digits of a number only a "P" (a "PA"
-// removed could join digits) or the separator can change the result; a line that begins with "PA"
-// and a digit never converts to a "PD" line.
-bool scan_point_fast(std::string_view line, std::int64_t& x, std::int64_t& y) {
-    if (!begins_with_p(line, 'A')) return false;
-    return read_number_pair_padded(line.data() + 2, line.data() + line.size(), 'P', ',', ';', x, y);
-}
-
 }  // namespace
 
 std::int32_t scan_plot_preview(const std::string& file_name, std::int32_t scale_percent,
@@ -101,17 +91,11 @@ std::int32_t scan_plot_preview(const std::string& file_name, std::int32_t scale_
         if (stroke == Stroke::lifted) {
             pen_down_line = begins_with_p(line, 'D');
         } else {
-            std::int64_t x_value = 0;
-            std::int64_t y_value = 0;
-            if (!scan_point_fast(line, x_value, y_value)) {
-                const CoordinateTexts texts = coordinate_texts(line, scratch);
-                x_value = read_integer(texts.x);
-                y_value = read_integer(texts.y);
-                // deliberate: the test for "PD" looks at the converted line, so "PAPD" counts.
-                pen_down_line = texts.begins_with_pd;
-            }
-            const std::int32_t x = pixel(x_value, PLOT_X_OFFSET_MM);
-            const std::int32_t y = pixel(y_value);
+            const CoordinateTexts texts = coordinate_texts(line, scratch);
+            // deliberate: the test for "PD" looks at the converted line, so "PAPD" counts.
+            pen_down_line = texts.begins_with_pd;
+            const std::int32_t x = pixel(read_integer(texts.x), PLOT_X_OFFSET_MM);
+            const std::int32_t y = pixel(read_integer(texts.y));
             if (stroke == Stroke::drawing && sink) sink(x, y, previous_x, previous_y);
             previous_x = x;
             previous_y = y;
