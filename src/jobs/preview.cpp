@@ -1,4 +1,10 @@
 // preview.cpp - loading a job onto the canvas and composing the drawing area each pass.
+//
+// The tool marker. Each pass draws a circle at the tool's current X and Y whose radius is half the
+// Z *target* in millimetres, with the cross-hair through the current position. The radius follows
+// the target rather than the position on purpose: a plunge or a lift takes many passes, and the
+// marker shows at once where Z is going (small while drilling down, large at travel height), so the
+// operator sees the next move before it is made; X and Y show where the tool is now.
 #include "jobs/preview.h"
 
 #include <limits>

@@ -1,4 +1,17 @@
 // mill_run.cpp - the milling run's hooks and the segment interpolation.
+//
+// The staircase. The machine moves one axis at a time (Z, then Y, then X), so a pen-down segment
+// that is not parallel to an axis is cut as a staircase of sub-steps. plan_segment takes the axis
+// with the shorter distance as the minor axis: its whole steps are the number of sub-steps, and
+// the ratio (major distance / minor distance, rounded to two decimals) is how far the major axis
+// advances in each. Each sub-step moves the offsets from the segment's start by one minor step
+// and one ratio, and the new targets are start + offset truncated toward zero; the machine then
+// travels there (Y before X) and the next sub-step follows on arrival. The offsets accumulate in
+// float, but each sum with the start is taken in double, so positions past 2^24 steps (where a
+// float can no longer hold every whole step) still land on the right step. Because the ratio is
+// rounded, the last sub-step may stop a little short of or past the segment's end; the next
+// segment starts from where it stopped, so the error never adds up across segments. A segment
+// parallel to an axis, or empty, has no staircase: it is travelled directly.
 #include "run/mill_run.h"
 
 #include <charconv>
