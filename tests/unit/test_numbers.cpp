@@ -161,18 +161,30 @@ TEST(Conversions, TruncateAndSaturateToInt32) {
 TEST(Conversions, ScaledPixelTruncatesTowardZeroAndSaturates) {
     constexpr std::int64_t top = std::numeric_limits<std::int64_t>::max();
     constexpr std::int64_t bottom = std::numeric_limits<std::int64_t>::min();
-    EXPECT_EQ(scaled_pixel(-20, 40, 50), 50);
-    EXPECT_EQ(scaled_pixel(-40, 40, 50), 49);
-    EXPECT_EQ(scaled_pixel(199, 10), 19);
-    EXPECT_EQ(scaled_pixel(-199, 10), -19);
-    EXPECT_EQ(scaled_pixel(top, 1, 50), INT32_MAX);
-    EXPECT_EQ(scaled_pixel(bottom, 1, 50), INT32_MIN);
-    EXPECT_EQ(scaled_pixel(top, 100), INT32_MAX);
-    EXPECT_EQ(scaled_pixel(INT32_MAX - 50LL, 1, 50), INT32_MAX);
-    EXPECT_EQ(scaled_pixel(INT32_MAX - 49LL, 1, 50), INT32_MAX);
-    EXPECT_EQ(scaled_pixel(INT32_MIN - 50LL, 1, 50), INT32_MIN);
-    EXPECT_EQ(scaled_pixel(INT32_MIN - 51LL, 1, 50), INT32_MIN);
-    EXPECT_EQ(scaled_pixel(INT32_MIN - 49LL, 1, 50), INT32_MIN + 1);
+    struct Case {
+        std::int64_t value;
+        std::int32_t divisor;
+        std::int32_t offset;
+        std::int32_t pixel;
+    };
+    const Case cases[] = {
+        {-20, 40, 50, 50},
+        {-40, 40, 50, 49},
+        {199, 10, 0, 19},
+        {-199, 10, 0, -19},
+        {top, 1, 50, INT32_MAX},
+        {bottom, 1, 50, INT32_MIN},
+        {top, 100, 0, INT32_MAX},
+        {INT32_MAX - 50LL, 1, 50, INT32_MAX},
+        {INT32_MAX - 49LL, 1, 50, INT32_MAX},
+        {INT32_MIN - 50LL, 1, 50, INT32_MIN},
+        {INT32_MIN - 51LL, 1, 50, INT32_MIN},
+        {INT32_MIN - 49LL, 1, 50, INT32_MIN + 1},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(scaled_pixel(c.value, c.divisor, c.offset), c.pixel)
+            << c.value << " / " << c.divisor << " + " << c.offset;
+    }
 }
 
 // The multiplying divider of the scans agrees with plain division for every divisor, at the
