@@ -9,12 +9,7 @@ app="$1"
 
 # Waits for the controller to end by itself and checks its exit status.
 wait_for_end() {
-    local i
-    for i in $(seq 1 100); do
-        kill -0 "$APP_PID" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -0 "$APP_PID" 2>/dev/null && fail "the controller did not end on $1"
+    wait_process_end "$APP_PID" || fail "the controller did not end on $1"
     wait "$APP_PID" || fail "the controller ended with status $? on $1"
     APP_PID=
 }
