@@ -1,6 +1,6 @@
 // helpers.h - the small helpers every layer shares: saturation to int32, steps back to whole
-// millimetres, upper-casing a letter, a number as label text, and opening a regular file
-// without ever waiting.
+// millimetres, upper-casing a letter or a line's start, a number as label text, and opening a
+// regular file without ever waiting.
 #pragma once
 
 #include <fcntl.h>
@@ -28,6 +28,15 @@ constexpr std::int32_t per_mm(std::int32_t steps, std::int32_t steps_per_mm) {
 // An ASCII letter in capitals; every other byte as it is.
 constexpr char upper(char c) {
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// Whether the line, upper-cased, begins with `prefix` (given in capitals).
+constexpr bool begins_upper(std::string_view line, std::string_view prefix) {
+    if (line.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        if (upper(line[i]) != prefix[i]) return false;
+    }
+    return true;
 }
 
 // A number in decimal, as a label or field shows it.

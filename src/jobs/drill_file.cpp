@@ -4,20 +4,11 @@
 #include <cstddef>
 #include <string_view>
 
-#include "base/helpers.h"  // upper
+#include "base/helpers.h"  // upper, begins_upper
 #include "jobs/line_reader.h"
 #include "jobs/numbers.h"
 
 namespace {
-
-// Whether the line, upper-cased, begins with `prefix` (given in capitals).
-bool begins_upper(std::string_view line, std::string_view prefix) {
-    if (line.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (upper(line[i]) != prefix[i]) return false;
-    }
-    return true;
-}
 
 // The fetch's numbers of a hole line: X is the text before the first "Y" with every "X"
 // removed, Y the text from the first "Y" to the next one.
@@ -100,8 +91,7 @@ DrillPoint fetch_drill_point(const std::string& file_name, std::int32_t scale_pe
     DrillPoint point;
     point.next_position = position;
     LineReader reader;
-    // The check of the file and the reading use one open: nothing can come between them.
-    if (!reader.open(file_name) || (expected && reader.identity() != *expected)) {
+    if (!reader.open_unchanged(file_name, expected)) {
         point.readable = false;
         return point;
     }

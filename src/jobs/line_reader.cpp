@@ -60,6 +60,10 @@ bool LineReader::open(const std::string& file_name) {
     return true;
 }
 
+bool LineReader::open_unchanged(const std::string& file_name, const FileIdentity* expected) {
+    return open(file_name) && (expected == nullptr || identity_ == *expected);
+}
+
 void LineReader::seek(std::int64_t offset) {
     position_ = std::max<std::int64_t>(offset, 0);
     buffer_offset_ = position_;

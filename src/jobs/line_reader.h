@@ -28,6 +28,10 @@ public:
     // takes its length; false when the file cannot be read.
     bool open(const std::string& file_name);
 
+    // open(), and false as well when the file is no longer `expected` (when given): the check
+    // and the reading use one open, so nothing can come between them.
+    bool open_unchanged(const std::string& file_name, const FileIdentity* expected);
+
     // The file as it was when opened (device, inode, size, modification time).
     const FileIdentity& identity() const { return identity_; }
 

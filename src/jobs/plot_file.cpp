@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "base/helpers.h"  // upper
+#include "base/helpers.h"  // upper, begins_upper
 #include "jobs/line_reader.h"
 #include "jobs/numbers.h"
 
@@ -67,10 +67,6 @@ void fetch_point(std::string_view line, std::int32_t divisor, PlotStep& step) {
     step.found = true;
 }
 
-bool begins_upper(std::string_view line, char first, char second) {
-    return line.size() >= 2 && upper(line[0]) == first && upper(line[1]) == second;
-}
-
 }  // namespace
 
 std::int32_t scan_plot_preview(const std::string& file_name, std::int32_t scale_percent,
@@ -113,8 +109,7 @@ PlotStep fetch_plot_step(const std::string& file_name, std::int32_t scale_percen
     step.pen_state = pen_state;
     step.next_position = position;
     LineReader reader;
-    // The check of the file and the reading use one open: nothing can come between them.
-    if (!reader.open(file_name) || (expected && reader.identity() != *expected)) {
+    if (!reader.open_unchanged(file_name, expected)) {
         step.readable = false;
         return step;
     }
@@ -124,7 +119,7 @@ PlotStep fetch_plot_step(const std::string& file_name, std::int32_t scale_percen
     std::int64_t next = position;
     while (!reader.at_end()) {
         const std::string_view line = reader.next_line();
-        if (begins_upper(line, 'P', 'U')) {
+        if (begins_upper(line, "PU")) {
             pen = PEN_UP;
             // deliberate: the line after "PU" is its travel point whatever it holds, even the
             // empty line at the end of the file.
@@ -139,7 +134,7 @@ PlotStep fetch_plot_step(const std::string& file_name, std::int32_t scale_percen
             fetch_point(line, divisor, step);
             break;
         }
-        if (begins_upper(line, 'P', 'D')) pen = PEN_DOWN;
+        if (begins_upper(line, "PD")) pen = PEN_DOWN;
     }
     if (reader.at_end()) next = reader.length();
     if (reader.failed()) {
