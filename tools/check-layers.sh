@@ -6,8 +6,9 @@
 #   drive <- jobs <- run <- app
 # A file may include its own layer and the layers below it. The core (drive, jobs, run, app)
 # sees the platform through its seam headers only (src/platform/*.h), never an implementation
-# (qt/, linux/, fake/). tools/, tests/, bench/ and fuzz/ stand above app. Qt headers belong in
-# src/platform/qt and tests/qt alone.
+# (qt/, linux/, fake/), and of those only app includes window.h: drive, jobs and run return what
+# the panel shows instead of calling its controls or message boxes. tools/, tests/, bench/ and
+# fuzz/ stand above app. Qt headers belong in src/platform/qt and tests/qt alone.
 #   tools/check-layers.sh [ROOT]    (default: the project holding this script)
 set -euo pipefail
 root="${1:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}"
@@ -54,6 +55,8 @@ while IFS= read -r file; do
             elif [ "$target" = platform ] && [[ "$rest" == */* ]] && [ "$own" -ge 2 ] &&
                 [ "$own" -le 5 ]; then
                 fail "$file:$line: the core includes a platform implementation ($target/$rest)"
+            elif [ "$target/$rest" = platform/window.h ] && [ "$own" -ge 2 ] && [ "$own" -le 4 ]; then
+                fail "$file:$line: only app/ handles the window's controls and boxes ($target/$rest)"
             fi
         elif [[ "$text" =~ ^[[:space:]]*#[[:space:]]*include[[:space:]]*\<(Q[A-Za-z0-9]*|qpa/[^\>]*)[\>/] ]]; then
             case "$file" in
