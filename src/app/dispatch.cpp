@@ -1,9 +1,9 @@
 // dispatch.cpp - a control event runs the handler of its panel row; the shortcut table.
 #include "app/dispatch.h"
 
+#include "app/controls.h"
 #include "app/digit_entry.h"
-#include "app/panel.h"  // control_handler
-#include "base/ids.h"
+#include "app/panel.h"     // control_handler
 #include "drive/motion.h"  // jog
 
 void dispatch_control(int control_id) {

@@ -1,9 +1,9 @@
 // handlers.cpp - the panel's handlers and the panel updates of the main loop.
 #include "app/handlers.h"
 
+#include "app/controls.h"
 #include "app/parameters.h"  // apply_*, colour_fields
 #include "base/helpers.h"    // number_text
-#include "base/ids.h"
 #include "base/texts.h"
 #include "drive/motion.h"  // jog, go_to_position
 #include "jobs/job.h"      // job_state

@@ -4,9 +4,9 @@
 #include <array>
 #include <string>
 
+#include "app/controls.h"
 #include "app/handlers.h"
 #include "app/pictures.h"
-#include "base/ids.h"
 #include "base/texts.h"
 #include "drive/motion.h"  // machine_state
 

@@ -14,8 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "app/controls.h"
 #include "base/helpers.h"  // open_regular_file
-#include "base/ids.h"
 #include "base/texts.h"
 #include "platform/window.h"
 

@@ -1,9 +1,9 @@
 // parameters.cpp - applying the parameter rows and colouring the fields.
 #include "app/parameters.h"
 
+#include "app/controls.h"
 #include "app/handlers.h"  // show_message
 #include "base/helpers.h"  // per_mm, number_text
-#include "base/ids.h"
 #include "base/settings.h"
 #include "base/texts.h"
 #include "drive/motion.h"

@@ -1,13 +1,13 @@
 // program.cpp - start-up in its fixed order, one pass of the main loop, and shutdown.
 #include "app/program.h"
 
+#include "app/controls.h"
 #include "app/digit_entry.h"
 #include "app/dispatch.h"
 #include "app/handlers.h"
 #include "app/panel.h"
 #include "app/param_file.h"
 #include "app/parameters.h"
-#include "base/ids.h"
 #include "base/settings.h"
 #include "base/texts.h"
 #include "drive/motion.h"

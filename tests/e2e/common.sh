@@ -103,22 +103,22 @@ screenshot_and_escape() {
     APP_PID=
 }
 
-# Starts an X server of our own and sets DISPLAY; stopped by stop_display.
+# Starts an X server of our own and sets DISPLAY; stopped by stop_display. The server picks a
+# free display number itself and writes it to a file once it is ready, so that tests started at
+# the same time never share (or lose) a display. -noreset: the server would otherwise reset
+# whenever the controller, its last client, ends, and refuse the next test step meanwhile.
 start_display() {
-    local n
-    for n in $(seq 90 130); do
-        [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-        Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-        XVFB_PID=$!
-        export DISPLAY=":$n"
-        local i
-        for i in $(seq 1 100); do
-            xdotool getdisplaygeometry >/dev/null 2>&1 && return 0
-            sleep 0.1
-        done
-        kill "$XVFB_PID" 2>/dev/null || true
+    local out="$WORK/xvfb.display"
+    : >"$out"
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$out" >/dev/null 2>&1 &
+    XVFB_PID=$!
+    local deadline=$((SECONDS + 20))
+    while [ "$(wc -l <"$out")" -lt 1 ]; do
+        kill -0 "$XVFB_PID" 2>/dev/null || fail "the X server did not start"
+        [ "$SECONDS" -lt "$deadline" ] || fail "no X display could be started"
+        sleep 0.05
     done
-    fail "no X display could be started"
+    export DISPLAY=":$(head -n 1 "$out")"
 }
 
 stop_display() {

@@ -16,7 +16,7 @@
 
 #include "app/param_file.h"
 #include "app/program.h"
-#include "base/ids.h"
+#include "app/controls.h"
 #include "platform/fake/fake.h"
 #include "platform/qt/qt_platform.h"
 #include "platform/window.h"

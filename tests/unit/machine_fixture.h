@@ -14,7 +14,7 @@
 
 #include "app/param_file.h"
 #include "app/program.h"
-#include "base/ids.h"
+#include "app/controls.h"
 #include "platform/fake/fake.h"
 
 class MachineTest : public ::testing::Test {

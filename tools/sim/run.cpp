@@ -6,7 +6,7 @@
 
 #include "app/param_file.h"
 #include "app/program.h"
-#include "base/ids.h"
+#include "app/controls.h"
 #include "drive/motion.h"
 #include "jobs/job.h"
 #include "jobs/preview.h"
