@@ -9,9 +9,9 @@
 #include <cstdio>
 #include <vector>
 
+#include "app/controls.h"
 #include "app/param_file.h"
 #include "app/program.h"
-#include "app/controls.h"
 #include "drive/motion.h"
 #include "platform/fake/fake.h"
 

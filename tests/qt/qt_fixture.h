@@ -14,9 +14,9 @@
 #include <utility>
 #include <vector>
 
+#include "app/controls.h"
 #include "app/param_file.h"
 #include "app/program.h"
-#include "app/controls.h"
 #include "platform/fake/fake.h"
 #include "platform/qt/qt_platform.h"
 #include "platform/window.h"

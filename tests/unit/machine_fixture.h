@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "app/controls.h"
 #include "app/param_file.h"
 #include "app/program.h"
-#include "app/controls.h"
 #include "platform/fake/fake.h"
 
 class MachineTest : public ::testing::Test {

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string>
 
+#include "app/controls.h"
 #include "app/param_file.h"
 #include "app/program.h"
-#include "app/controls.h"
 #include "drive/motion.h"
 #include "jobs/job.h"
 #include "jobs/preview.h"
