@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/ids.h"
+#include "app/controls.h"
 #include "app/param_file.h"
 #include "app/program.h"
 #include "drive/motion.h"

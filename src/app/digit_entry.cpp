@@ -1,7 +1,7 @@
 // digit_entry.cpp - the shared digit buffer and its entry into the focused field.
 #include "app/digit_entry.h"
 
-#include "app/ids.h"
+#include "app/controls.h"
 #include "platform/window.h"
 
 std::string digit_buffer;

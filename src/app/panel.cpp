@@ -4,10 +4,11 @@
 #include <array>
 #include <string>
 
-#include "app/ids.h"
+#include "app/controls.h"
+#include "app/handlers.h"
 #include "app/pictures.h"
-#include "app/texts.h"
-#include "drive/motion.h"
+#include "base/texts.h"
+#include "drive/motion.h"  // machine_state
 
 namespace {
 
@@ -15,25 +16,34 @@ using platform::ControlKind;
 using platform::ControlSpec;
 using namespace ids;
 
-constexpr ControlSpec image_button(int id, int x, int y, int picture) {
-    return {id, ControlKind::image_button, x, y, 40, 40, 0, 0, picture, nullptr};
+// One control and what its events do (null: it raises none that matter).
+struct PanelRow {
+    ControlSpec spec;
+    void (*handler)();
+};
+
+constexpr PanelRow image_button(int id, int x, int y, int picture, void (*handler)()) {
+    return {{id, ControlKind::image_button, x, y, 40, 40, 0, 0, picture, nullptr}, handler};
 }
-constexpr ControlSpec ok_button(int id, int y) {
-    return {id, ControlKind::text_button, W - 55, y, 30, 20, 0, 0, 0, texts::OK};
+constexpr PanelRow ok_button(int id, int y, void (*handler)()) {
+    return {{id, ControlKind::text_button, W - 55, y, 30, 20, 0, 0, 0, texts::OK}, handler};
 }
-constexpr ControlSpec field(int id, int x, int y, int minimum, int maximum) {
-    return {id, ControlKind::spin_field, x, y, 50, 20, minimum, maximum, 0, nullptr};
+constexpr PanelRow field(int id, int x, int y, int minimum, int maximum) {
+    return {{id, ControlKind::spin_field, x, y, 50, 20, minimum, maximum, 0, nullptr},
+            on_field_changed};
 }
-constexpr ControlSpec check_box(int bit) {
-    return {PORT_CHECK_FIRST + bit, ControlKind::check_box, W - 225 + 20 * bit, H - 115, 15, 15,
-            0, 1, 0, nullptr};
+constexpr PanelRow check_box(int bit) {
+    return {{PORT_CHECK_FIRST + bit, ControlKind::check_box, W - 225 + 20 * bit, H - 115, 15, 15, 0,
+             1, 0, nullptr},
+            on_port_check};
 }
-constexpr ControlSpec indicator(int bit) {
-    return {INDICATOR_FIRST + bit, ControlKind::image_indicator, W - 225 + 20 * bit, H - 70, 15, 15,
-            0, 0, PICTURE_BIT_OFF, nullptr};
+constexpr PanelRow indicator(int bit) {
+    return {{INDICATOR_FIRST + bit, ControlKind::image_indicator, W - 225 + 20 * bit, H - 70, 15,
+             15, 0, 0, PICTURE_BIT_OFF, nullptr},
+            nullptr};
 }
-constexpr ControlSpec frame(int id, int y, int height, const char* title) {
-    return {id, ControlKind::frame, W - 235, y, 220, height, 0, 0, 0, title};
+constexpr PanelRow frame(int id, int y, int height, const char* title) {
+    return {{id, ControlKind::frame, W - 235, y, 220, height, 0, 0, 0, title}, nullptr};
 }
 constexpr ControlSpec label(int id, int x, int y, int width, int height, const char* text) {
     return {id, ControlKind::label, x, y, width, height, 0, 0, 0, text};
@@ -44,23 +54,23 @@ constexpr int COL_X = W - 220;
 constexpr int COL_Y = W - 165;
 constexpr int COL_Z = W - 110;
 
-constexpr std::array<ControlSpec, 60> CONTROLS = {{
-    image_button(JOG_Y_MINUS, W - 170, H - 240, PICTURE_ARROW_UP),
-    image_button(JOG_Y_PLUS, W - 170, H - 190, PICTURE_ARROW_DOWN),
-    image_button(JOG_X_PLUS, W - 120, H - 190, PICTURE_ARROW_RIGHT),
-    image_button(JOG_X_MINUS, W - 220, H - 190, PICTURE_ARROW_LEFT),
-    image_button(JOG_Z_PLUS, W - 70, H - 240, PICTURE_ARROW_UP),
-    image_button(JOG_Z_MINUS, W - 70, H - 190, PICTURE_ARROW_DOWN),
-    image_button(START_BUTTON, W - 220, H - 730, PICTURE_ARROW_RIGHT),
-    image_button(PAUSE_BUTTON, W - 170, H - 730, PICTURE_PAUSE),
-    image_button(STOP_BUTTON, W - 120, H - 730, PICTURE_STOP),
-    image_button(OPEN_FILE_BUTTON, W - 70, H - 730, PICTURE_OPEN),
-    ok_button(OK_BACKLASH, H - 290),
-    ok_button(OK_STEPS_PER_MM, H - 340),
-    ok_button(OK_TABLE_SIZE, H - 390),
-    ok_button(OK_TIME_DEPTH_SCALE, H - 440),
-    ok_button(OK_GOTO, H - 490),
-    ok_button(OK_PORT, H - 117),
+constexpr std::array<PanelRow, 60> CONTROLS = {{
+    image_button(JOG_Y_MINUS, W - 170, H - 240, PICTURE_ARROW_UP, on_jog_y_minus),
+    image_button(JOG_Y_PLUS, W - 170, H - 190, PICTURE_ARROW_DOWN, on_jog_y_plus),
+    image_button(JOG_X_PLUS, W - 120, H - 190, PICTURE_ARROW_RIGHT, on_jog_x_plus),
+    image_button(JOG_X_MINUS, W - 220, H - 190, PICTURE_ARROW_LEFT, on_jog_x_minus),
+    image_button(JOG_Z_PLUS, W - 70, H - 240, PICTURE_ARROW_UP, on_jog_z_plus),
+    image_button(JOG_Z_MINUS, W - 70, H - 190, PICTURE_ARROW_DOWN, on_jog_z_minus),
+    image_button(START_BUTTON, W - 220, H - 730, PICTURE_ARROW_RIGHT, on_start),
+    image_button(PAUSE_BUTTON, W - 170, H - 730, PICTURE_PAUSE, on_pause),
+    image_button(STOP_BUTTON, W - 120, H - 730, PICTURE_STOP, on_stop),
+    image_button(OPEN_FILE_BUTTON, W - 70, H - 730, PICTURE_OPEN, on_open_file),
+    ok_button(OK_BACKLASH, H - 290, on_ok_backlash),
+    ok_button(OK_STEPS_PER_MM, H - 340, on_ok_steps_per_mm),
+    ok_button(OK_TABLE_SIZE, H - 390, on_ok_table_size),
+    ok_button(OK_TIME_DEPTH_SCALE, H - 440, on_ok_time_depth_scale),
+    ok_button(OK_GOTO, H - 490, on_ok_go_to),
+    ok_button(OK_PORT, H - 117, on_ok_port),
     field(FIELD_BACKLASH_X, COL_X, H - 290, 0, 9999),
     field(FIELD_BACKLASH_Y, COL_Y, H - 290, 0, 9999),
     field(FIELD_BACKLASH_Z, COL_Z, H - 290, 0, 9999),
@@ -76,10 +86,22 @@ constexpr std::array<ControlSpec, 60> CONTROLS = {{
     field(FIELD_GOTO_X, COL_X, H - 490, 0, 9999),
     field(FIELD_GOTO_Y, COL_Y, H - 490, 0, 9999),
     field(FIELD_GOTO_Z, COL_Z, H - 490, 0, 9999),
-    check_box(0), check_box(1), check_box(2), check_box(3),
-    check_box(4), check_box(5), check_box(6), check_box(7),
-    indicator(0), indicator(1), indicator(2), indicator(3),
-    indicator(4), indicator(5), indicator(6), indicator(7),
+    check_box(0),
+    check_box(1),
+    check_box(2),
+    check_box(3),
+    check_box(4),
+    check_box(5),
+    check_box(6),
+    check_box(7),
+    indicator(0),
+    indicator(1),
+    indicator(2),
+    indicator(3),
+    indicator(4),
+    indicator(5),
+    indicator(6),
+    indicator(7),
     frame(50, H - 760, 110, texts::FRAME_PROGRAM),
     frame(51, H - 650, 50, texts::FRAME_PROGRAM_TYPE),
     frame(52, H - 595, 50, texts::FRAME_EMPTY),
@@ -90,7 +112,8 @@ constexpr std::array<ControlSpec, 60> CONTROLS = {{
     frame(57, H - 310, 50, texts::FRAME_BACKLASH),
     frame(58, H - 260, 120, texts::FRAME_MANUAL),
     frame(59, H - 140, 100, texts::FRAME_PORT),
-    {PROGRESS_BAR, ControlKind::progress_bar, W - 220, H - 680, 190, 20, 0, 9999, 0, nullptr},
+    {{PROGRESS_BAR, ControlKind::progress_bar, W - 220, H - 680, 190, 20, 0, 9999, 0, nullptr},
+     nullptr},
 }};
 
 constexpr std::array<ControlSpec, 8> LABELS = {{
@@ -126,7 +149,13 @@ constexpr std::array<ShortcutSpec, 17> SHORTCUTS = {{
 
 }  // namespace
 
-std::span<const platform::ControlSpec> panel_controls() { return CONTROLS; }
+void (*control_handler(int control_id))() {
+    for (const PanelRow& row : CONTROLS) {
+        if (row.spec.id == control_id) return row.handler;
+    }
+    return nullptr;
+}
+
 std::span<const platform::ControlSpec> panel_labels() { return LABELS; }
 std::span<const ShortcutSpec> panel_shortcuts() { return SHORTCUTS; }
 
@@ -141,7 +170,7 @@ void register_panel_shortcuts() {
 }
 
 void create_panel() {
-    for (const ControlSpec& c : CONTROLS) platform::create_control(c);
+    for (const PanelRow& row : CONTROLS) platform::create_control(row.spec);
 }
 
 void create_panel_labels() {

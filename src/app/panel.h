@@ -7,8 +7,8 @@
 
 #include "platform/window.h"
 
-// The controls created before the parameters are loaded, in creation order.
-std::span<const platform::ControlSpec> panel_controls();
+// The handler of a control's events, registered in its row of the panel; null when none.
+void (*control_handler(int control_id))();
 // The text labels, created after the parameters are loaded.
 std::span<const platform::ControlSpec> panel_labels();
 

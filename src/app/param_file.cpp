@@ -14,8 +14,9 @@
 #include <string_view>
 #include <vector>
 
-#include "app/ids.h"
-#include "app/texts.h"
+#include "app/controls.h"
+#include "base/helpers.h"  // open_regular_file
+#include "base/texts.h"
 #include "platform/window.h"
 
 ParamValues decode_param_file(const std::uint8_t* data, std::size_t size) {
@@ -42,14 +43,10 @@ std::array<std::uint8_t, PARAM_FILE_SIZE> encode_param_file(const ParamValues& v
 }
 
 std::optional<ParamValues> read_param_file(const std::string& path) {
-    // O_NONBLOCK: a FIFO or device under that name must not hang the start-up.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
+    // A FIFO or device under that name must not hang the start-up.
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return std::nullopt;
-    }
+    const int fd = open_regular_file(path.c_str(), st);
+    if (fd < 0) return std::nullopt;
     std::uint8_t bytes[PARAM_FILE_SIZE];
     std::size_t got = 0;
     while (got < sizeof bytes) {

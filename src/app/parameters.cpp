@@ -1,11 +1,11 @@
 // parameters.cpp - applying the parameter rows and colouring the fields.
 #include "app/parameters.h"
 
-#include <charconv>
-
-#include "app/ids.h"
-#include "app/settings.h"
-#include "app/texts.h"
+#include "app/controls.h"
+#include "app/handlers.h"  // show_message
+#include "base/helpers.h"  // per_mm, number_text
+#include "base/settings.h"
+#include "base/texts.h"
 #include "drive/motion.h"
 #include "jobs/preview.h"
 #include "platform/window.h"
@@ -18,11 +18,6 @@ std::int32_t field(int id) { return platform::control_value(id); }
 
 void colour(int first_id, int last_id, std::uint32_t rgb) {
     for (int id = first_id; id <= last_id; ++id) platform::set_back_colour(id, rgb);
-}
-
-// The steps per mm are never below 1 (the fields' minimum); guard the divisions all the same.
-std::int32_t per_mm(std::int32_t steps, std::int32_t steps_per_mm) {
-    return steps / (steps_per_mm > 0 ? steps_per_mm : 1);
 }
 
 }  // namespace
@@ -100,7 +95,7 @@ void apply_time_depth_scale() {
     }
     applied_settings.scale_percent = field(ids::FIELD_SCALE_PERCENT);
     colour(ids::FIELD_TIME_MS, ids::FIELD_SCALE_PERCENT, ids::COLOUR_APPLIED);
-    redraw_job_preview();
+    show_message(redraw_job_preview());
 }
 
 void colour_fields() {
@@ -127,9 +122,7 @@ void colour_fields() {
         const int id = ids::FIELD_FIRST + i;
         const std::int32_t value = field(id);
         if (value != reference[static_cast<std::size_t>(i)]) {
-            char text[16];
-            const auto end = std::to_chars(text, text + sizeof text, value).ptr;
-            platform::set_control_text(id, std::string_view(text, static_cast<std::size_t>(end - text)));
+            platform::set_control_text(id, number_text(value).view());
             platform::set_back_colour(id, ids::COLOUR_CHANGED);
         } else {
             platform::set_back_colour(id, ids::COLOUR_APPLIED);

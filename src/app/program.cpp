@@ -1,14 +1,15 @@
 // program.cpp - start-up in its fixed order, one pass of the main loop, and shutdown.
 #include "app/program.h"
 
+#include "app/controls.h"
 #include "app/digit_entry.h"
 #include "app/dispatch.h"
-#include "app/ids.h"
+#include "app/handlers.h"
 #include "app/panel.h"
 #include "app/param_file.h"
 #include "app/parameters.h"
-#include "app/settings.h"
-#include "app/texts.h"
+#include "base/settings.h"
+#include "base/texts.h"
 #include "drive/motion.h"
 #include "drive/port_panel.h"
 #include "jobs/job.h"
@@ -68,12 +69,18 @@ bool run_pass() {
         // Esc turns the pass into a closing one: the rest of it runs as usual.
         if (dispatch_shortcut(platform::event_id())) event = ids::EVENT_CLOSE;
     }
-    refresh_port_indicators();
+    show_port_lines(read_port_lines());
     last_pass_was_moving = machine_state.move_requested && !machine_state.paused;
     if (last_pass_was_moving) {
-        moving_pass();
+        show_run_notice(run_hooks());
+        move_one_step();
+        show_port_lines(read_port_lines());
+        show_position_labels(machine_state.current_x, machine_state.current_y,
+                             machine_state.current_z);
+        platform::set_control_value(ids::PROGRESS_BAR, progress_value());
     } else {
         idle_pass();
+        platform::set_control_value(ids::PROGRESS_BAR, 0);
     }
     compose_preview();
     platform::present(drawing_area);

@@ -24,15 +24,19 @@ std::int32_t mm_to_steps(std::int32_t mm, std::int32_t steps_per_mm);
 
 // Adds delta (+1 or -1) to the axis target and requests a move; the next clamp limits it.
 void jog(Axis axis, std::int32_t delta);
-// Handler of the go-to "Ok": takes each axis whose go-to field lies inside the table.
-void go_to_position();
+struct GoToResult {
+    bool taken[3];        // X, Y, Z: the go-to lies inside the table and became the target
+    bool move_requested;  // no axis was refused
+    std::int32_t progress_maximum;  // steps to go on all three axes, when a move is requested
+};
+// The go-to "Ok": each axis (X, Y, Z) whose go-to lies inside the table becomes its target; a
+// refused axis cancels the move request. Z also sets the travel height.
+GoToResult go_to_position(const std::int32_t (&goto_mm)[3], const std::int32_t (&table_mm)[3]);
 // Every target becomes its axis's current position: a move under way ends with the next pass.
 void halt_motion();
 // Brings each target into 0..travel limit, X, then Y, then Z.
 void clamp_targets();
 // One step cycle on the first of Z, Y, X not at its target; false when all are there.
 bool motion_step();
-// The pass while nothing moves: step count 0, the manual byte on the port, progress 0.
+// The pass while nothing moves: step count 0, the manual byte on the port.
 void idle_pass();
-// Shows the three step counts in the position labels.
-void show_position_labels(std::int32_t x, std::int32_t y, std::int32_t z);

@@ -1,7 +1,7 @@
 // phase_cycle.cpp - timed output of the four phase bytes of a step.
 #include "drive/phase_cycle.h"
 
-#include "drive/port_layout.h"
+#include "base/port_layout.h"
 #include "platform/clock.h"
 #include "platform/port.h"
 

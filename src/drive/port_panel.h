@@ -11,11 +11,15 @@ struct PortPanel {
 };
 extern PortPanel port_panel;
 
-// Check box event: recomposes panel_byte from boxes 47 down to 40 and shows it.
-void compose_panel_byte();
+// A check box changed: the panel byte becomes `byte` (the eight boxes, box 40 for bit 0).
+void set_panel_byte(std::uint8_t byte);
 // "Ok" of the port frame: the panel byte becomes the manual byte.
 void apply_manual_port_byte();
 // Writes the manual byte to the data port.
 void write_manual_port_byte();
-// Reads the data port back and shows its eight lines, indicator 80 for bit 0.
-void refresh_port_indicators();
+struct PortLines {
+    std::uint8_t byte;     // the data lines as read back
+    std::uint8_t changed;  // the lines whose indicator must change (all of them the first time)
+};
+// Reads the data port back; the result says which indicators need a new picture.
+PortLines read_port_lines();

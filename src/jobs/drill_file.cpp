@@ -4,23 +4,11 @@
 #include <cstddef>
 #include <string_view>
 
+#include "base/helpers.h"  // upper, begins_upper
 #include "jobs/line_reader.h"
 #include "jobs/numbers.h"
 
 namespace {
-
-char upper(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-// Whether the line, upper-cased, begins with `prefix` (given in capitals).
-bool begins_upper(std::string_view line, std::string_view prefix) {
-    if (line.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (upper(line[i]) != prefix[i]) return false;
-    }
-    return true;
-}
 
 // The fetch's numbers of a hole line: X is the text before the first "Y" with every "X"
 // removed, Y the text from the first "Y" to the next one.
@@ -78,16 +66,6 @@ void scan_hole_texts(std::string_view line, char* scratch, std::string_view& x_t
     }
 }
 
-// The scan's numbers of the usual hole line, such as X01234Y5678 or X12.7Y3.9, read straight
-// from the line (a LineReader view, so its numbers may be read eight bytes at a time); false
-// when the line needs the general reading of scan_hole_texts. The number
-// reading stops at the first non-digit, and past that point only an "X" (removed, so it could
-// join digits) or the separator can change the result.
-bool scan_hole_fast(std::string_view line, std::int64_t& x, std::int64_t& y) {
-    // Past the leading "X".
-    return read_number_pair_padded(line.data() + 1, line.data() + line.size(), 'X', 'Y', ',', x, y);
-}
-
 }  // namespace
 
 std::int32_t scan_drill_preview(const std::string& file_name, std::int32_t scale_percent,
@@ -100,16 +78,10 @@ std::int32_t scan_drill_preview(const std::string& file_name, std::int32_t scale
     while (!reader.at_end()) {
         const std::string_view line = reader.next_line();
         if (line.empty() || line[0] != 'X') continue;  // capital X only: the scan keeps case
-        std::int64_t x = 0;
-        std::int64_t y = 0;
-        if (!scan_hole_fast(line, x, y)) {
-            std::string_view x_text;
-            std::string_view y_text;
-            scan_hole_texts(line, scratch, x_text, y_text);
-            x = read_integer(x_text);
-            y = read_integer(y_text);
-        }
-        if (sink) sink(pixel(x), pixel(y));
+        std::string_view x_text;
+        std::string_view y_text;
+        scan_hole_texts(line, scratch, x_text, y_text);
+        if (sink) sink(pixel(read_integer(x_text)), pixel(read_integer(y_text)));
     }
     return saturate_to_int32(length);
 }
@@ -119,8 +91,7 @@ DrillPoint fetch_drill_point(const std::string& file_name, std::int32_t scale_pe
     DrillPoint point;
     point.next_position = position;
     LineReader reader;
-    // The check of the file and the reading use one open: nothing can come between them.
-    if (!reader.open(file_name) || (expected && reader.identity() != *expected)) {
+    if (!reader.open_unchanged(file_name, expected)) {
         point.readable = false;
         return point;
     }

@@ -6,8 +6,12 @@
 #include <functional>
 #include <string>
 
-#include "jobs/file_identity.h"
+#include "base/file_identity.h"
 
+// Two lengths on purpose: job_length is where the run ends, as the preview scan returned it (the
+// completion test compares the fetch position with it; a completed run sets it to 0), while
+// file_identity.size is the file as opened, which every fetch compares to notice a replaced or
+// edited file and from which a Start after a completed run takes the length anew.
 struct JobState {
     std::string job_file_name;      // empty: no job loaded
     std::int32_t job_length = 0;    // bytes, as the preview scan returned it
@@ -58,6 +62,3 @@ using SegmentSink = std::function<void(std::int32_t x1_px, std::int32_t y1_px, s
 // The file's identity now; its size is -1 when it cannot be opened for reading as a job (missing,
 // unreadable, or not a regular file).
 FileIdentity job_file_identity(const std::string& file_name);
-
-// Lower-case extension of the final path component (text after its last "."), "" when none.
-std::string job_file_extension(const std::string& file_name);

@@ -1,14 +1,14 @@
 // line_reader.cpp - buffered line reading with exact offsets and bounded memory.
 #include "jobs/line_reader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstring>
+
+#include "base/helpers.h"  // open_regular_file
 
 namespace {
 
@@ -44,29 +44,24 @@ std::size_t find_terminator(const char* p, std::size_t n) {
 
 }  // namespace
 
-LineReader::LineReader() {
-    std::memset(buffer_, 0, VIEW_SLACK);
-    std::memset(head_ + LINE_LIMIT, 0, VIEW_SLACK);
-}
+LineReader::LineReader() = default;
 
 LineReader::~LineReader() {
     if (fd_ >= 0) ::close(fd_);
 }
 
 bool LineReader::open(const std::string& file_name) {
-    // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
-    fd_ = ::open(file_name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd_ < 0) return false;
     struct stat st {};
-    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd_);
-        fd_ = -1;
-        return false;
-    }
+    fd_ = open_regular_file(file_name.c_str(), st);
+    if (fd_ < 0) return false;
     identity_ = identity_of(st);
     length_ = identity_.size;
     seek(0);
     return true;
+}
+
+bool LineReader::open_unchanged(const std::string& file_name, const FileIdentity* expected) {
+    return open(file_name) && (expected == nullptr || identity_ == *expected);
 }
 
 void LineReader::seek(std::int64_t offset) {
@@ -100,7 +95,6 @@ bool LineReader::fill(std::int64_t keep_from) {
         return false;
     }
     buffer_length_ += static_cast<std::size_t>(got);
-    std::memset(buffer_ + buffer_length_, 0, VIEW_SLACK);
     return true;
 }
 

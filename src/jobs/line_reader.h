@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "jobs/file_identity.h"
+#include "base/file_identity.h"
 
 // A line ends at CR, LF, CR LF (one terminator of two bytes), NUL or the end of the file; the
 // terminator is not part of the line. Of a longer line only its first LINE_LIMIT bytes are
@@ -17,9 +17,6 @@ class LineReader {
 public:
     static constexpr std::size_t BUFFER_BYTES = 64 * 1024;
     static constexpr std::size_t FIRST_READ_BYTES = 4096;  // doubled by each later read
-    // Bytes after the end of every line view that may be read (file data or zeros): lets the
-    // number reading of the scans look at eight bytes at a time.
-    static constexpr std::size_t VIEW_SLACK = 16;
     static constexpr std::size_t LINE_LIMIT = 4096;
 
     LineReader();
@@ -30,6 +27,10 @@ public:
     // Opens a regular file without ever waiting (a FIFO, device or directory is refused) and
     // takes its length; false when the file cannot be read.
     bool open(const std::string& file_name);
+
+    // open(), and false as well when the file is no longer `expected` (when given): the check
+    // and the reading use one open, so nothing can come between them.
+    bool open_unchanged(const std::string& file_name, const FileIdentity* expected);
 
     // The file as it was when opened (device, inode, size, modification time).
     const FileIdentity& identity() const { return identity_; }
@@ -66,6 +67,6 @@ private:
     std::int64_t buffer_offset_ = 0;             // file offset of buffer_[0]
     std::size_t buffer_length_ = 0;              // bytes of buffer_ that hold file data
     std::size_t read_bytes_ = FIRST_READ_BYTES;  // size of the next read
-    char buffer_[BUFFER_BYTES + VIEW_SLACK];
-    char head_[LINE_LIMIT + VIEW_SLACK];  // the examined part of a line that left buffer_
+    char buffer_[BUFFER_BYTES];
+    char head_[LINE_LIMIT];  // the examined part of a line that left buffer_
 };

@@ -5,14 +5,11 @@
 #include <cstddef>
 #include <string_view>
 
+#include "base/helpers.h"  // upper, begins_upper
 #include "jobs/line_reader.h"
 #include "jobs/numbers.h"
 
 namespace {
-
-char upper(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
 
 // Whether the line begins with the two letters "P" and `second`, as they stand.
 bool begins_with_p(std::string_view line, char second) {
@@ -70,20 +67,6 @@ void fetch_point(std::string_view line, std::int32_t divisor, PlotStep& step) {
     step.found = true;
 }
 
-bool begins_upper(std::string_view line, char first, char second) {
-    return line.size() >= 2 && upper(line[0]) == first && upper(line[1]) == second;
-}
-
-// The scan's numbers of the usual coordinate line, such as PA1234,5678; read straight from the
-// line (a LineReader view, so its numbers may be read eight bytes at a time); false when the line
-// needs the general reading of coordinate_texts. Past the digits of a number only a "P" (a "PA"
-// removed could join digits) or the separator can change the result; a line that begins with "PA"
-// and a digit never converts to a "PD" line.
-bool scan_point_fast(std::string_view line, std::int64_t& x, std::int64_t& y) {
-    if (!begins_with_p(line, 'A')) return false;
-    return read_number_pair_padded(line.data() + 2, line.data() + line.size(), 'P', ',', ';', x, y);
-}
-
 }  // namespace
 
 std::int32_t scan_plot_preview(const std::string& file_name, std::int32_t scale_percent,
@@ -104,17 +87,11 @@ std::int32_t scan_plot_preview(const std::string& file_name, std::int32_t scale_
         if (stroke == Stroke::lifted) {
             pen_down_line = begins_with_p(line, 'D');
         } else {
-            std::int64_t x_value = 0;
-            std::int64_t y_value = 0;
-            if (!scan_point_fast(line, x_value, y_value)) {
-                const CoordinateTexts texts = coordinate_texts(line, scratch);
-                x_value = read_integer(texts.x);
-                y_value = read_integer(texts.y);
-                // deliberate: the test for "PD" looks at the converted line, so "PAPD" counts.
-                pen_down_line = texts.begins_with_pd;
-            }
-            const std::int32_t x = pixel(x_value, PLOT_X_OFFSET_MM);
-            const std::int32_t y = pixel(y_value);
+            const CoordinateTexts texts = coordinate_texts(line, scratch);
+            // deliberate: the test for "PD" looks at the converted line, so "PAPD" counts.
+            pen_down_line = texts.begins_with_pd;
+            const std::int32_t x = pixel(read_integer(texts.x), PLOT_X_OFFSET_MM);
+            const std::int32_t y = pixel(read_integer(texts.y));
             if (stroke == Stroke::drawing && sink) sink(x, y, previous_x, previous_y);
             previous_x = x;
             previous_y = y;
@@ -132,8 +109,7 @@ PlotStep fetch_plot_step(const std::string& file_name, std::int32_t scale_percen
     step.pen_state = pen_state;
     step.next_position = position;
     LineReader reader;
-    // The check of the file and the reading use one open: nothing can come between them.
-    if (!reader.open(file_name) || (expected && reader.identity() != *expected)) {
+    if (!reader.open_unchanged(file_name, expected)) {
         step.readable = false;
         return step;
     }
@@ -143,7 +119,7 @@ PlotStep fetch_plot_step(const std::string& file_name, std::int32_t scale_percen
     std::int64_t next = position;
     while (!reader.at_end()) {
         const std::string_view line = reader.next_line();
-        if (begins_upper(line, 'P', 'U')) {
+        if (begins_upper(line, "PU")) {
             pen = PEN_UP;
             // deliberate: the line after "PU" is its travel point whatever it holds, even the
             // empty line at the end of the file.
@@ -158,7 +134,7 @@ PlotStep fetch_plot_step(const std::string& file_name, std::int32_t scale_percen
             fetch_point(line, divisor, step);
             break;
         }
-        if (begins_upper(line, 'P', 'D')) pen = PEN_DOWN;
+        if (begins_upper(line, "PD")) pen = PEN_DOWN;
     }
     if (reader.at_end()) next = reader.length();
     if (reader.failed()) {

@@ -1,32 +1,29 @@
 // preview.cpp - loading a job onto the canvas and composing the drawing area each pass.
+//
+// The tool marker. Each pass draws a circle at the tool's current X and Y whose radius is half the
+// Z *target* in millimetres, with the cross-hair through the current position. The radius follows
+// the target rather than the position on purpose: a plunge or a lift takes many passes, and the
+// marker shows at once where Z is going (small while drilling down, large at travel height), so the
+// operator sees the next move before it is made; X and Y show where the tool is now.
 #include "jobs/preview.h"
 
 #include <limits>
 #include <string>
 
-#include "app/ids.h"
-#include "app/settings.h"
-#include "app/texts.h"
-#include "drive/motion.h"
+#include "base/helpers.h"   // per_mm
+#include "base/job_kind.h"  // job_kind_of
+#include "base/settings.h"  // applied_settings
+#include "base/texts.h"
+#include "drive/motion.h"  // machine_state, mm_to_steps
 #include "jobs/drill_file.h"
 #include "jobs/job.h"
 #include "jobs/plot_file.h"
-#include "platform/window.h"
 
 platform::Picture preview_canvas;
 platform::DrawingArea drawing_area;
 void (*run_mark_observer)(MarkKind, std::int32_t, std::int32_t) = nullptr;
 
 namespace {
-
-enum class JobKind { drilling, milling, other };
-
-JobKind kind_of(const std::string& file_name) {
-    const std::string ext = job_file_extension(file_name);
-    if (ext == "drl") return JobKind::drilling;
-    if (ext == "plt") return JobKind::milling;
-    return JobKind::other;
-}
 
 void clear_canvas() {
     platform::draw_box(preview_canvas, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT, COLOUR_CANVAS, true);
@@ -69,12 +66,8 @@ DrawnJob draw_job(JobKind kind) {
 }
 
 // Told each time a job is drawn: the run would clamp such points onto the table's edge.
-void warn_when_outside(const DrawnJob& drawn) {
-    if (drawn.outside) platform::message_box(texts::OUTSIDE_TABLE, texts::OUTSIDE_TABLE);
-}
-
-std::int32_t per_mm(std::int32_t steps, std::int32_t steps_per_mm) {
-    return steps / (steps_per_mm > 0 ? steps_per_mm : 1);
+const char* warning_of(const DrawnJob& drawn) {
+    return drawn.outside ? texts::OUTSIDE_TABLE : nullptr;
 }
 
 // Drawing-area coordinate of a table millimetre, kept inside int range.
@@ -90,43 +83,41 @@ void create_preview(int area_width, int area_height) {
     platform::open_area(drawing_area, area_width, area_height, COLOUR_AREA_BACKGROUND);
 }
 
-void open_job_file() {
-    job_state.job_file_name =
-        platform::choose_file(texts::OPEN_DIALOG_TITLE, "c:/", texts::OPEN_DIALOG_FILTER,
-                              texts::OPEN_DIALOG_SELECTED_FILTER);
+OpenedJob open_job_file(const std::string& chosen) {
+    OpenedJob opened;
+    job_state.job_file_name = chosen;
     if (job_state.job_file_name.empty()) {
-        platform::message_box(texts::FILE_NOT_OPENED, texts::FILE_NOT_OPENED);
-        return;
+        opened.message = texts::FILE_NOT_OPENED;
+        return opened;
     }
-    const JobKind kind = kind_of(job_state.job_file_name);
+    const JobKind kind = job_kind_of(job_state.job_file_name);
     if (kind != JobKind::other) {
         // A job that cannot be read, or is too long for byte offsets, is refused here rather
         // than found out during a run; the old drawing and label stay.
         const FileIdentity identity = job_file_identity(job_state.job_file_name);
         if (identity.size < 0 || identity.size > std::numeric_limits<std::int32_t>::max()) {
             job_state.job_file_name.clear();
-            platform::message_box(texts::FILE_NOT_OPENED, texts::FILE_NOT_OPENED);
-            return;
+            opened.message = texts::FILE_NOT_OPENED;
+            return opened;
         }
         job_state.file_identity = identity;
         const DrawnJob drawn = draw_job(kind);
         job_state.job_length = drawn.length;
-        platform::set_control_text(ids::LABEL_PROGRAM_TYPE, kind == JobKind::drilling
-                                                                ? texts::TYPE_DRILLING
-                                                                : texts::TYPE_MILLING);
-        warn_when_outside(drawn);
+        opened.type_label = kind == JobKind::drilling ? texts::TYPE_DRILLING : texts::TYPE_MILLING;
+        opened.message = warning_of(drawn);
     } else {
         job_state.file_identity = job_file_identity(job_state.job_file_name);
     }
     job_state.job_position = 0;
     // A new job starts with no pen command seen.
     job_state.pen_state = 0;
+    return opened;
 }
 
-void redraw_job_preview() {
-    if (job_state.job_file_name.empty()) return;
-    const JobKind kind = kind_of(job_state.job_file_name);
-    if (kind != JobKind::other) warn_when_outside(draw_job(kind));
+const char* redraw_job_preview() {
+    if (job_state.job_file_name.empty()) return nullptr;
+    const JobKind kind = job_kind_of(job_state.job_file_name);
+    return kind != JobKind::other ? warning_of(draw_job(kind)) : nullptr;
 }
 
 void draw_run_mark(MarkKind kind, std::int32_t x_px, std::int32_t y_px) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/raster.h"
 
@@ -31,10 +32,16 @@ extern void (*run_mark_observer)(MarkKind kind, std::int32_t x_px, std::int32_t 
 
 // Creates the black canvas and the drawing area at start-up.
 void create_preview(int area_width, int area_height);
-// Handler of the open-file button: dialog, job record, canvas and program-type label.
-void open_job_file();
-// Draws the loaded job anew at the applied scale (the marks of earlier runs go).
-void redraw_job_preview();
+// What opening a job asks the panel to show, in this order; null where nothing changes.
+struct OpenedJob {
+    const char* type_label = nullptr;  // the program type's new text
+    const char* message = nullptr;     // a message box (title and text alike)
+};
+// The file chosen in the open dialog (empty: cancelled) becomes the job: record and canvas.
+OpenedJob open_job_file(const std::string& chosen);
+// Draws the loaded job anew at the applied scale (the marks of earlier runs go); the message to
+// show when it lies outside the table, else null.
+const char* redraw_job_preview();
 // Draws a run's mark at canvas pixel (x_px, y_px): a radius-2 circle for a drilled hole,
 // a 2 x 2 box for a milling fetch.
 void draw_run_mark(MarkKind kind, std::int32_t x_px, std::int32_t y_px);

@@ -1,23 +1,22 @@
 // drill_run.cpp - the drilling run's two hooks.
 #include "run/drill_run.h"
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "drive/motion.h"
 #include "jobs/drill_file.h"
 #include "jobs/job.h"
 #include "jobs/preview.h"
 #include "run/run_control.h"
 
-void drill_fetch_hook() {
-    if (job_state.job_file_name.empty()) return;
+bool drill_fetch_hook() {
+    if (job_state.job_file_name.empty()) return true;
     const DrillPoint point =
         fetch_drill_point(job_state.job_file_name, applied_settings.scale_percent,
                           job_state.job_position, &job_state.file_identity);
     // A job file that vanished, or is no longer the file opened, ends the run; nothing moves to
     // its points.
     if (!point.readable) {
-        abort_unreadable_job();
-        return;
+        return false;
     }
     machine_state.target_x = mm_to_steps(point.x_mm, applied_settings.steps_per_mm_x);
     machine_state.target_y = mm_to_steps(point.y_mm, applied_settings.steps_per_mm_y);
@@ -27,6 +26,7 @@ void drill_fetch_hook() {
     run_control.work_pending = point.found;
     run_control.point_taken = run_control.point_taken || point.found;
     run_control.run_state = drill_travel;
+    return true;
 }
 
 void drill_arrival() {

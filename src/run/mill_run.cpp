@@ -1,11 +1,24 @@
 // mill_run.cpp - the milling run's hooks and the segment interpolation.
+//
+// The staircase. The machine moves one axis at a time (Z, then Y, then X), so a pen-down segment
+// that is not parallel to an axis is cut as a staircase of sub-steps. plan_segment takes the axis
+// with the shorter distance as the minor axis: its whole steps are the number of sub-steps, and
+// the ratio (major distance / minor distance, rounded to two decimals) is how far the major axis
+// advances in each. Each sub-step moves the offsets from the segment's start by one minor step
+// and one ratio, and the new targets are start + offset truncated toward zero; the machine then
+// travels there (Y before X) and the next sub-step follows on arrival. The offsets accumulate in
+// float, but each sum with the start is taken in double, so positions past 2^24 steps (where a
+// float can no longer hold every whole step) still land on the right step. Because the ratio is
+// rounded, the last sub-step may stop a little short of or past the segment's end; the next
+// segment starts from where it stopped, so the error never adds up across segments. A segment
+// parallel to an axis, or empty, has no staircase: it is travelled directly.
 #include "run/mill_run.h"
 
 #include <charconv>
 #include <cmath>
 #include <limits>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "drive/motion.h"
 #include "jobs/job.h"
 #include "jobs/plot_file.h"
@@ -109,8 +122,8 @@ SegmentPlan plan_segment(float end_x, float end_y, float start_x, float start_y)
     return {dir_x, truncate_steps(dx), dir_y, round_to_hundredths(dy / dx)};
 }
 
-void mill_fetch_hook() {
-    if (job_state.job_file_name.empty()) return;
+bool mill_fetch_hook() {
+    if (job_state.job_file_name.empty()) return true;
     MachineState& m = machine_state;
     MillSegment& s = mill_segment;
     s.segment_start_x = static_cast<float>(m.target_x);
@@ -120,8 +133,7 @@ void mill_fetch_hook() {
                         job_state.pen_state, job_state.job_position, &job_state.file_identity);
     // A job file that vanished, or is no longer the file opened, ends the run.
     if (!step.readable) {
-        abort_unreadable_job();
-        return;
+        return false;
     }
     job_state.pen_state = step.pen_state;
     job_state.job_position = step.next_position;
@@ -130,7 +142,7 @@ void mill_fetch_hook() {
     if (!step.found) {
         // No point left: nothing moves and nothing is marked; the job completes.
         run_control.run_state = mill_travel;
-        return;
+        return true;
     }
     m.target_x = mm_to_steps(step.x_mm, applied_settings.steps_per_mm_x);
     m.target_y = mm_to_steps(step.y_mm, applied_settings.steps_per_mm_y);
@@ -147,6 +159,7 @@ void mill_fetch_hook() {
     } else {
         set_up_segment();
     }
+    return true;
 }
 
 void mill_substep_hook() {

@@ -33,7 +33,8 @@ SegmentPlan plan_segment(float end_x, float end_y, float start_x, float start_y)
 float round_to_hundredths(float value);
 
 // Moving-pass hooks, in their order.
-void mill_fetch_hook();
+// Fetches the next point; false when the job file can no longer be read (nothing changed).
+bool mill_fetch_hook();
 void mill_substep_hook();
 void end_of_segment_test();
 // Arrival in mill_travel or mill_substep_travel.

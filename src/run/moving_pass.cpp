@@ -2,7 +2,6 @@
 #include "run/moving_pass.h"
 
 #include "drive/motion.h"
-#include "drive/port_panel.h"
 #include "run/drill_run.h"
 #include "run/mill_run.h"
 #include "run/run_control.h"
@@ -28,16 +27,20 @@ void arrival() {
 
 }  // namespace
 
-void moving_pass() {
-    if (run_control.run_state == drill_fetch) drill_fetch_hook();
-    if (run_control.run_state == mill_fetch) mill_fetch_hook();
+RunNotice run_hooks() {
+    RunNotice notice;
+    if (run_control.run_state == drill_fetch && !drill_fetch_hook()) {
+        notice = abort_unreadable_job();
+    }
+    if (run_control.run_state == mill_fetch && !mill_fetch_hook()) notice = abort_unreadable_job();
     if (run_control.run_state == mill_substep) mill_substep_hook();
     end_of_segment_test();
-    check_completion();
+    // A stopped run is never complete: at most one message per pass.
+    if (const char* completion = check_completion()) notice.message = completion;
+    return notice;
+}
+
+void move_one_step() {
     clamp_targets();
     if (!motion_step()) arrival();
-    refresh_port_indicators();
-    show_position_labels(machine_state.current_x, machine_state.current_y,
-                         machine_state.current_z);
-    show_progress();
 }

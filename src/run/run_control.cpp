@@ -4,25 +4,14 @@
 #include <algorithm>
 #include <limits>
 
-#include "app/ids.h"
-#include "app/texts.h"
-#include "drive/motion.h"
-#include "jobs/job.h"
-#include "platform/window.h"
+#include "base/job_kind.h"  // job_kind_of
+#include "base/texts.h"
+#include "drive/motion.h"  // machine_state, halt_motion
+#include "jobs/job.h"      // job_state
 
 RunControl run_control;
 
 namespace {
-
-void set_run_controls_visible(bool visible) {
-    for (int id = ids::OPEN_FILE_BUTTON; id <= ids::OK_PORT; ++id) {
-        if (visible) {
-            platform::show_control(id);
-        } else {
-            platform::hide_control(id);
-        }
-    }
-}
 
 // A Start after the job ran to its end begins it again from the first byte.
 void restart_completed_job() {
@@ -36,59 +25,56 @@ void restart_completed_job() {
 
 }  // namespace
 
-void start_job() {
-    if (job_state.job_file_name.empty() || run_control.running) return;
+bool start_job() {
+    if (job_state.job_file_name.empty() || run_control.running) return false;
     if (run_control.completed) restart_completed_job();
-    set_run_controls_visible(false);
-    platform::set_progress_maximum(ids::PROGRESS_BAR, job_state.job_length);
-    const std::string ext = job_file_extension(job_state.job_file_name);
-    if (ext == "drl") {
+    const JobKind kind = job_kind_of(job_state.job_file_name);
+    if (kind == JobKind::drilling) {
         run_control.run_state = drill_fetch;
-    } else if (ext == "plt") {
+    } else if (kind == JobKind::milling) {
         run_control.run_state = mill_fetch;
     }
     run_control.work_pending = false;
     run_control.point_taken = false;
-    run_control.completion_reported = false;
     machine_state.move_requested = true;
     run_control.running = true;
+    return true;
 }
 
 void toggle_pause() {
     machine_state.paused = !machine_state.paused && !job_state.job_file_name.empty();
 }
 
-void stop_job() {
+bool stop_job() {
+    bool ended = false;
     if (!job_state.job_file_name.empty() && run_control.running) {
-        set_run_controls_visible(true);
+        ended = true;
         run_control.run_state = state_none;
         machine_state.move_requested = false;
         run_control.running = false;
     }
     halt_motion();
+    return ended;
 }
 
-void abort_unreadable_job() {
-    stop_job();
-    platform::message_box(texts::FILE_NOT_OPENED, texts::FILE_NOT_OPENED);
+RunNotice abort_unreadable_job() {
+    return {stop_job(), texts::FILE_NOT_OPENED};
 }
 
-void check_completion() {
-    if (!run_control.running || run_control.completion_reported) return;
-    if (job_state.job_position != job_state.job_length) return;
+const char* check_completion() {
+    if (!run_control.running || run_control.completed) return nullptr;
+    if (job_state.job_position != job_state.job_length) return nullptr;
     // A hole or cut taken with the end of the file is worked first; the next fetch, finding
     // nothing, completes the job.
-    if (run_control.work_pending) return;
-    run_control.completion_reported = true;
+    if (run_control.work_pending) return nullptr;
     run_control.completed = true;
     // A job that ran to its end without a single point did nothing: that is not a success.
     const char* text = run_control.point_taken ? texts::PROGRAM_FINISHED : texts::NO_POINTS;
-    platform::message_box(text, text);
     job_state.job_length = 0;
     run_control.run_state = state_none;
+    return text;
 }
 
-void show_progress() {
-    platform::set_control_value(
-        ids::PROGRESS_BAR, run_control.running ? job_state.job_position : machine_state.step_count);
+std::int32_t progress_value() {
+    return run_control.running ? job_state.job_position : machine_state.step_count;
 }

@@ -18,30 +18,32 @@ start_display
 
 start_app "$app"
 
-# Open file (button at 954, 38), then type the path into the dialog's name field.
-click_at 974 58
-wait_window "Please choose file to load" >/dev/null
-sleep 0.5
+# Open file, then type the path into the dialog's name field; the job drawn on the canvas shows
+# that the dialog has closed and the file was read.
+open_colour=$(window_pixel $OPEN_FILE_BUTTON)
+click_at "$OPEN_FILE_BUTTON"
+dialog=$(wait_window "Please choose file to load")
+focus_window "$dialog"
 xdotool type --delay 20 "$WORK/jobs/small.drl"
 xdotool key Return
-sleep 1
-# Start (button at 804, 38).
-click_at 824 58
+wait_pixel $(table_point 20 30) "$PREVIEW_HOLE" || fail "the job was not drawn"
+click_at "$START_BUTTON"
 box=$(wait_window "Программа завершена" 60)
-sleep 0.3
+focus_window "$box"
 xdotool key Return
-# The way back to X 0, Y 0 takes well under two seconds at this pace.
-sleep 3
-# Stop (904, 38) brings the hidden controls back; then a screenshot and Esc.
-click_at 924 58
+wait_window_gone "Программа завершена"
+# The way back to X 0, Y 0: the cross-hair through the table's corner again.
+wait_pixel $(table_point 0 400) "$TOOL" 60 || fail "the tool did not come back to X 0"
+wait_pixel $(table_point 400 0) "$TOOL" 60 || fail "the tool did not come back to Y 0"
+# Stop brings the hidden controls back; then a screenshot and Esc.
+focus_window "$WIN"
+click_at "$STOP_BUTTON"
+wait_pixel $OPEN_FILE_BUTTON "$open_colour" || fail "Stop did not bring the controls back"
 screenshot_and_escape "$shot_out"
 
 cmp Param.ini before.ini || fail "Param.ini was not written back unchanged"
-# Each hole (X, Y) mm is screen pixel (5 + 20 + X, 5 + 5 + Y): drawing area at (5, 5) of the
-# window, canvas at (20, 5) of the drawing area.
 for hole in "20 30" "40 30" "40 50"; do
-    set -- $hole
-    colour=$(pixel shot.png $((25 + $1)) $((10 + $2)))
-    [ "$colour" = "250 0 0" ] || fail "hole ($1, $2): colour $colour, not the drilled mark"
+    colour=$(pixel shot.png $(table_point $hole))
+    [ "$colour" = "$DRILLED_HOLE" ] || fail "hole ($hole): colour $colour, not the drilled mark"
 done
 echo "drilling job: ok"

@@ -13,13 +13,12 @@ start_display
 
 start_app "$app"
 
-# Field "table size X" at (804, 378), 50 x 20: click into its text, then type 2, 3, 5.
-click_at 815 388
+# Click into the text of the field "table size X", then type 2, 3, 5: the field turns white.
+click_at "$TABLE_SIZE_X_FIELD"
 xdotool key --clearmodifiers 2 3 5
-sleep 0.5
 # The arrow keys are shortcuts too: Left jogs X and must not move the field's cursor or value.
 xdotool key Left
-sleep 0.5
+wait_pixel $((W - 220 + 3)) $((H - 390 + 3)) "$CHANGED_FIELD" || fail "the field took no digits"
 screenshot_and_escape "$shot_out"
 
 write_params expected.ini 1 2 3 100 100 100 235 200 50 5 3 100 10 20 5

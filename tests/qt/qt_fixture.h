@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/ids.h"
+#include "app/controls.h"
 #include "app/param_file.h"
 #include "app/program.h"
 #include "platform/fake/fake.h"

@@ -138,33 +138,6 @@ TEST(ScanDrillPreview, ReportsCapitalHoleLinesInPixels) {
     }
 }
 
-// A hole line of 100 KB: the head is read, the rest skipped, and the offsets stay exact.
-TEST(DrillReaders, HoleLineLongerThanTheExaminedPart) {
-    JobFileFolder folder;
-    const std::string first = "X7Y8;" + std::string(100'000, 'Z');
-    const std::string file = folder.write("long.drl", first + "\r\nX1Y1\n");
-    const DrillPoint a = fetch_drill_point(file, 100, 0);
-    EXPECT_EQ(std::make_pair(a.x_mm, a.y_mm), std::make_pair(7, 8));
-    EXPECT_EQ(a.next_position, static_cast<std::int32_t>(first.size() + 2));
-    const DrillPoint b = fetch_drill_point(file, 100, a.next_position);
-    EXPECT_EQ(std::make_pair(b.x_mm, b.y_mm), std::make_pair(1, 1));
-    EXPECT_EQ(scan(file, 100), (std::vector<Hole>{{7, 8}, {1, 1}}));
-}
-
-// A CR LF whose CR is the last byte of the first read still ends one line.
-TEST(DrillReaders, CrLfSplitAcrossTheReadBuffer) {
-    JobFileFolder folder;
-    const std::size_t cr = LineReader::FIRST_READ_BYTES - 1;
-    const std::string text = std::string(cr - 4, '\n') + "X3Y4\r\nX5Y6\n";
-    const std::string file = folder.write("split.drl", text);
-    const DrillPoint a = fetch_drill_point(file, 100, 0);
-    EXPECT_EQ(std::make_pair(a.x_mm, a.y_mm), std::make_pair(3, 4));
-    EXPECT_EQ(a.next_position, static_cast<std::int32_t>(cr + 2));
-    const DrillPoint b = fetch_drill_point(file, 100, a.next_position);
-    EXPECT_EQ(std::make_pair(b.x_mm, b.y_mm), std::make_pair(5, 6));
-    EXPECT_EQ(b.next_position, static_cast<std::int32_t>(text.size()));
-}
-
 TEST(DrillReaders, FileThatCannotBeReadReadsAsEmpty) {
     JobFileFolder folder;
     for (const std::string& file :

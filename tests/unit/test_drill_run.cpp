@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/settings.h"
-#include "app/texts.h"
+#include "base/settings.h"
+#include "base/texts.h"
 #include "drive/motion.h"
 #include "jobs/job.h"
 #include "jobs/preview.h"

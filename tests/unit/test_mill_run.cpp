@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <utility>
 
-#include "app/texts.h"
+#include "base/texts.h"
 #include "drive/motion.h"
 #include "jobs/job.h"
 #include "jobs/preview.h"
@@ -128,6 +128,21 @@ TEST_F(MillRunTest, SegmentCases) {
         targets.pop_back();
         EXPECT_EQ(targets, c.substeps);
     }
+}
+
+// Past 2^24 steps a float no longer holds every whole step: each sub-step's sum of the start and
+// the offset is taken in double. X at 1700 mm and 9999 steps per mm is 16,998,300 steps; the
+// first sub-step adds 333.3 (9999 / 30) and lands on 16,998,633, where a float sum would give
+// 16,998,634.
+TEST_F(MillRunTest, SubStepsPastTwoToTheTwentyFourStepsLandOnTheExactStep) {
+    start({0, 0, 0, 9999, 1, 1, 9999, 100, 50, 1, 3, 100, 1700, 0, 10});
+    write_bytes("far.plt", "PU;\nPA1650,0;\nPD;\nPA1651,30;\n");
+    open_job("far.plt");
+    std::vector<Point> targets;
+    std::string steps;
+    run_job(targets, steps, 50);  // the first sub-step is all this needs
+    ASSERT_FALSE(targets.empty());
+    EXPECT_EQ(targets.front(), Point(16'998'633, 1));
 }
 
 TEST_F(MillRunTest, EqualDistancesAlternateYAndX) {

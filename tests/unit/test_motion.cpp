@@ -4,7 +4,7 @@
 
 #include <limits>
 
-#include "app/texts.h"
+#include "base/texts.h"
 #include "drive/motion.h"
 #include "drive/port_panel.h"
 #include "machine_fixture.h"
@@ -54,7 +54,10 @@ TEST_F(MotionTest, EachJogWritesOnePhaseCycleWithTheDelayAfterEveryByte) {
         start(kMotion);
         fake::click(c.button);
         const std::size_t first = fake::port.writes.size();
+        const std::int64_t pass_start_ns = fake::clock.now_ns;
         EXPECT_EQ(pass_bytes(), c.bytes);
+        // The first byte goes out at once: the waits come after the writes, not before them.
+        EXPECT_EQ(fake::port.writes[first].time_ns, pass_start_ns);
         // Each write is followed by a 2 ms wait before the next one; the last wait ends the cycle
         // before the pass presents.
         for (std::size_t i = first + 1; i < first + 4; ++i) {

@@ -161,18 +161,30 @@ TEST(Conversions, TruncateAndSaturateToInt32) {
 TEST(Conversions, ScaledPixelTruncatesTowardZeroAndSaturates) {
     constexpr std::int64_t top = std::numeric_limits<std::int64_t>::max();
     constexpr std::int64_t bottom = std::numeric_limits<std::int64_t>::min();
-    EXPECT_EQ(scaled_pixel(-20, 40, 50), 50);
-    EXPECT_EQ(scaled_pixel(-40, 40, 50), 49);
-    EXPECT_EQ(scaled_pixel(199, 10), 19);
-    EXPECT_EQ(scaled_pixel(-199, 10), -19);
-    EXPECT_EQ(scaled_pixel(top, 1, 50), INT32_MAX);
-    EXPECT_EQ(scaled_pixel(bottom, 1, 50), INT32_MIN);
-    EXPECT_EQ(scaled_pixel(top, 100), INT32_MAX);
-    EXPECT_EQ(scaled_pixel(INT32_MAX - 50LL, 1, 50), INT32_MAX);
-    EXPECT_EQ(scaled_pixel(INT32_MAX - 49LL, 1, 50), INT32_MAX);
-    EXPECT_EQ(scaled_pixel(INT32_MIN - 50LL, 1, 50), INT32_MIN);
-    EXPECT_EQ(scaled_pixel(INT32_MIN - 51LL, 1, 50), INT32_MIN);
-    EXPECT_EQ(scaled_pixel(INT32_MIN - 49LL, 1, 50), INT32_MIN + 1);
+    struct Case {
+        std::int64_t value;
+        std::int32_t divisor;
+        std::int32_t offset;
+        std::int32_t pixel;
+    };
+    const Case cases[] = {
+        {-20, 40, 50, 50},
+        {-40, 40, 50, 49},
+        {199, 10, 0, 19},
+        {-199, 10, 0, -19},
+        {top, 1, 50, INT32_MAX},
+        {bottom, 1, 50, INT32_MIN},
+        {top, 100, 0, INT32_MAX},
+        {INT32_MAX - 50LL, 1, 50, INT32_MAX},
+        {INT32_MAX - 49LL, 1, 50, INT32_MAX},
+        {INT32_MIN - 50LL, 1, 50, INT32_MIN},
+        {INT32_MIN - 51LL, 1, 50, INT32_MIN},
+        {INT32_MIN - 49LL, 1, 50, INT32_MIN + 1},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(scaled_pixel(c.value, c.divisor, c.offset), c.pixel)
+            << c.value << " / " << c.divisor << " + " << c.offset;
+    }
 }
 
 // The multiplying divider of the scans agrees with plain division for every divisor, at the
@@ -193,54 +205,6 @@ TEST(Conversions, PixelScaleAgreesWithDivision) {
                 EXPECT_EQ(pixel(value, 50), scaled_pixel(value, divisor, 50))
                     << value << " / " << divisor;
             }
-        }
-    }
-}
-
-// Both forms of the short reading: the plain loop, and eight bytes at a time over text that is
-// followed by spare bytes (here digits, which must not be taken past the end).
-TEST(ReadShortInteger, TakesOnlySignAndUpToEighteenDigits) {
-    struct Case {
-        std::string text;
-        bool taken;
-        std::int64_t value;
-        std::size_t used;
-    };
-    const std::vector<Case> cases = {
-        {"123Y", true, 123, 3},
-        {"-45", true, -45, 3},
-        {"+7.5", true, 7, 2},
-        {"0", true, 0, 1},
-        {"00012,", true, 12, 5},
-        {"9876543", true, 9876543, 7},
-        {"-12345678;", true, -12345678, 9},
-        {"123456789", true, 123456789, 9},
-        {"999999999999999999", true, 999999999999999999, 18},
-        {"1234567890123456789", false, 0, 0},
-        {"5\x80", true, 5, 1},
-        {"5\xff" "9", true, 5, 1},
-        {"5/", true, 5, 1},
-        {"5:", true, 5, 1},
-        {" 5", false, 0, 0},
-        {"-", false, 0, 0},
-        {"+-1", false, 0, 0},
-        {"", false, 0, 0},
-        {"Y5", false, 0, 0},
-    };
-    for (const Case& c : cases) {
-        const std::string padded = c.text + std::string(LineReader::VIEW_SLACK, '7');
-        for (const bool eight_at_a_time : {false, true}) {
-            const char* p = padded.data();
-            const char* const end = padded.data() + c.text.size();
-            std::int64_t value = 0;
-            const bool taken = eight_at_a_time ? read_short_integer_padded(p, end, value)
-                                               : read_short_integer(p, end, value);
-            SCOPED_TRACE(c.text + (eight_at_a_time ? " (eight at a time)" : ""));
-            EXPECT_EQ(taken, c.taken);
-            if (c.taken) {
-                EXPECT_EQ(value, c.value);
-            }
-            EXPECT_EQ(static_cast<std::size_t>(p - padded.data()), c.used);
         }
     }
 }

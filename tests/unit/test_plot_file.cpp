@@ -180,17 +180,6 @@ TEST(ScanPlotPreview, ReportsPenDownSegmentsInPixels) {
     }
 }
 
-// A coordinate line of 100 KB: its head is read, the rest skipped, the offsets stay exact.
-TEST(PlotReaders, CoordinateLineLongerThanTheExaminedPart) {
-    JobFileFolder folder;
-    const std::string first = "PA1,2;" + std::string(100'000, ' ');
-    const std::string text = "PD;\n" + first + "\nPA3,4;\n";
-    const std::string file = folder.write("long.plt", text);
-    EXPECT_EQ(fetch(file, 100, 0, 0),
-              (Point{51, 2, 7, static_cast<std::int32_t>(first.size() + 5), true}));
-    EXPECT_EQ(scan(file, 100), (std::vector<Segment>{{53, 4, 51, 2}}));
-}
-
 // The CR of "PU" CR LF is the last byte of the first read: the LF still belongs to it, so the
 // travel point is the line after, not an empty line.
 TEST(PlotReaders, CrLfSplitAcrossTheReadBuffer) {

@@ -103,6 +103,35 @@ TEST_F(PreviewTest, MarkerFollowsThePositionAndTheZTarget) {
     EXPECT_EQ(at(50, 400), COLOUR_TOOL);
 }
 
+// A frame taken while the tool moves: the cross-hair and the marker's centre are where the tool
+// is, the marker's radius is where Z is going.
+TEST_F(PreviewTest, InMotionTheCrossHairShowsThePositionAndTheRadiusTheZTarget) {
+    Params p = kParams;
+    p[3] = p[4] = p[5] = 1;  // 1 step per mm: steps are pixels
+    p[12] = 30;
+    p[13] = 40;
+    p[14] = 1;  // Z at 1 mm
+    start(p);
+    fake::window.keep_frames = true;
+    machine_state.target_x = 60;
+    machine_state.target_y = 70;
+    machine_state.target_z = 11;  // radius 5 at once; Z steps first, so X and Y stay put
+    machine_state.move_requested = true;
+    pass();
+    ASSERT_EQ(machine_state.current_x, 30);
+    ASSERT_EQ(machine_state.current_z, 2);
+    EXPECT_EQ(at(50, 400), COLOUR_TOOL);    // vertical line at the position, x 20 + 30
+    EXPECT_EQ(at(80, 400), COLOUR_CANVAS);  // not at the target, x 20 + 60
+    EXPECT_EQ(at(400, 45), COLOUR_TOOL);    // horizontal line at the position, y 5 + 40
+    EXPECT_EQ(at(400, 75), COLOUR_CANVAS);  // not at the target, y 5 + 70
+    // The rim of radius 5 (Z target 11) reaches off the cross-hair; radius 1 (Z 2) would not.
+    int rim = 0;
+    for (int y = 40; y <= 50; ++y) {
+        for (int x = 45; x <= 55; ++x) rim += x != 50 && y != 45 && at(x, y) == COLOUR_TOOL;
+    }
+    EXPECT_GT(rim, 0);
+}
+
 TEST_F(PreviewTest, TableLargerThanTheCanvasIsClippedToTheArea) {
     Params p = kParams;
     p[6] = 800;  // X edge at drawing-area x 820, outside the area

@@ -7,8 +7,8 @@
 #include <iterator>
 
 #include "app/parameters.h"
-#include "app/settings.h"
-#include "app/texts.h"
+#include "base/settings.h"
+#include "base/texts.h"
 #include "drive/motion.h"
 #include "machine_fixture.h"
 #include "run/run_control.h"
@@ -210,8 +210,9 @@ TEST_F(ShellTest, OkRowsApplyTheirFields) {
     start();
     fake::change_field(ids::FIELD_BACKLASH_Y, 7);
     fake::change_field(ids::FIELD_STEPS_PER_MM_X, 20);
+    fake::change_field(ids::FIELD_STEPS_PER_MM_Z, 20);
     fake::change_field(ids::FIELD_TABLE_SIZE_Y, 60);
-    run(3);
+    run(4);
     EXPECT_EQ(control(ids::FIELD_BACKLASH_Y).back_colour, ids::COLOUR_CHANGED);
     fake::click(ids::OK_BACKLASH);
     pass();
@@ -223,10 +224,13 @@ TEST_F(ShellTest, OkRowsApplyTheirFields) {
     EXPECT_EQ(applied_settings.steps_per_mm_x, 20);
     EXPECT_EQ(machine_state.travel_limit_x, 2000);
     EXPECT_EQ(machine_state.travel_limit_y, 600);
+    EXPECT_EQ(machine_state.travel_limit_z, 1000);
     EXPECT_EQ(control(ids::FIELD_TABLE_SIZE_Y).back_colour, ids::COLOUR_APPLIED);
-    // ...but depth and travel height keep their steps until their own row is applied.
+    // ...but depth, travel height and position keep their steps (at the old 10 steps per mm of Z)
+    // until their own row is applied.
     EXPECT_EQ(applied_settings.depth_steps, 30);
     EXPECT_EQ(machine_state.travel_height_z, 100);
+    EXPECT_EQ(machine_state.target_z, 100);
     fake::change_field(ids::FIELD_TIME_MS, 300);
     fake::change_field(ids::FIELD_DEPTH_MM, 4);
     fake::change_field(ids::FIELD_GOTO_Z, 12);

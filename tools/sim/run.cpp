@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/ids.h"
+#include "app/controls.h"
 #include "app/param_file.h"
 #include "app/program.h"
 #include "drive/motion.h"
@@ -44,6 +44,8 @@ public:
         lines_.line("message", text);
     }
 
+    bool failed() const { return lines_.failed(); }
+
     void mark(MarkKind kind, std::int32_t x_px, std::int32_t y_px) {
         flush_steps();
         const char* name = kind == MarkKind::hole  ? "hole"
@@ -65,10 +67,46 @@ void record_mark(MarkKind kind, std::int32_t x_px, std::int32_t y_px) {
     if (active_recorder) active_recorder->mark(kind, x_px, y_px);
 }
 
+// An output file of the run: closed when it goes out of scope, or by close(), which says whether
+// everything reached it.
+class OutputFile {
+public:
+    OutputFile() = default;
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    ~OutputFile() {
+        if (file_) std::fclose(file_);
+    }
+
+    // Opens `path` for writing, unless it is empty; false (with its error line) when it cannot.
+    bool open(const std::string& path, std::FILE* err) {
+        if (path.empty()) return true;
+        file_ = std::fopen(path.c_str(), "wb");
+        if (!file_) report_error(err, "cannot write " + path);
+        return file_ != nullptr;
+    }
+
+    bool is_open() const { return file_ != nullptr; }
+
+    bool write(const char* data, std::size_t size) {
+        return std::fwrite(data, 1, size, file_) == size;
+    }
+
+    // Closes the file; false when the close failed.
+    bool close() {
+        const bool closed = std::fclose(file_) == 0;
+        file_ = nullptr;
+        return closed;
+    }
+
+private:
+    std::FILE* file_ = nullptr;
+};
+
 // The bytes written to the port, kept in a buffer and written to the file in large blocks.
 class PortLog {
 public:
-    explicit PortLog(std::FILE* file) : file_(file) { buffer_.reserve(BLOCK); }
+    explicit PortLog(OutputFile& file) : file_(file) { buffer_.reserve(BLOCK); }
 
     void put(std::uint8_t byte) {
         buffer_.push_back(static_cast<char>(byte));
@@ -78,7 +116,7 @@ public:
     // Writes what is left and closes the file; false when any write failed.
     bool close() {
         write_out();
-        const bool closed = std::fclose(file_) == 0;
+        const bool closed = file_.close();
         return ok_ && closed;
     }
 
@@ -86,14 +124,11 @@ private:
     static constexpr std::size_t BLOCK = 1 << 16;
 
     void write_out() {
-        if (!buffer_.empty() &&
-            std::fwrite(buffer_.data(), 1, buffer_.size(), file_) != buffer_.size()) {
-            ok_ = false;
-        }
+        if (!buffer_.empty() && !file_.write(buffer_.data(), buffer_.size())) ok_ = false;
         buffer_.clear();
     }
 
-    std::FILE* file_;
+    OutputFile& file_;
     std::string buffer_;
     bool ok_ = true;
 };
@@ -135,31 +170,16 @@ std::string seconds_text(Wide frames, std::int32_t refresh_hz) {
     return std::to_string(whole) + text;
 }
 
-std::FILE* open_output(const std::string& path, std::FILE* err) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) report_error(err, "cannot write " + path);
-    return file;
-}
+// What the passes of a run add up to.
+struct RunTotals {
+    std::uint64_t moving_passes = 0;
+    Wide frames = 0;
+};
 
-}  // namespace
-
-int run_job(const RunOptions& options, std::FILE* out, std::FILE* err) {
-    if (!check_job_file(options.job_file, err)) return EXIT_USAGE;
-    std::FILE* port_log_file = nullptr;
-    std::FILE* png_file = nullptr;
-    if (!options.port_log_file.empty() &&
-        !(port_log_file = open_output(options.port_log_file, err))) {
-        return EXIT_USAGE;
-    }
-    if (!options.png_file.empty() && !(png_file = open_output(options.png_file, err))) {
-        if (port_log_file) std::fclose(port_log_file);
-        return EXIT_USAGE;
-    }
-    const bool want_png = png_file != nullptr;
-
-    HookReset reset_hooks;
-    LineWriter lines(out);
-    Recorder recorder(lines);
+// Start-up with the run's parameter file, the run's lines hooked to the message boxes and the
+// marks; false (with its error line) when the controller did not start.
+bool start_controller(const RunOptions& options, Recorder& recorder, LineWriter& lines,
+                      std::FILE* err) {
     fake::reset_all();
     fake::port.keep_log = false;  // the log would grow by four entries a step
     // The virtual clock follows the display; it only needs a frame of at least 1 ns.
@@ -169,32 +189,31 @@ int run_job(const RunOptions& options, std::FILE* out, std::FILE* err) {
     if (!start_up()) {
         lines.flush();
         report_error(err, "the controller did not start");
-        return EXIT_USAGE;
+        return false;
     }
     active_recorder = &recorder;
     run_mark_observer = record_mark;  // start-up clears it
+    return true;
+}
 
-    // The operator opens the job in the file dialog, then presses Start.
+// The operator opens the job in the file dialog; false (with its error line) when the
+// controller refused the file at open (it changed since it was checked).
+bool open_job(const RunOptions& options, LineWriter& lines, std::FILE* err) {
     fake::window.dialog_answers.push_back(options.job_file);
     fake::click(ids::OPEN_FILE_BUTTON);
     run_pass();
-    if (job_state.job_file_name.empty()) {
-        // The controller refused the file at open (it changed since it was checked).
-        lines.flush();
-        report_error(err, "cannot read job file " + options.job_file);
-        if (port_log_file) std::fclose(port_log_file);
-        if (png_file) std::fclose(png_file);
-        return EXIT_USAGE;
-    }
-    PortLog port_log(port_log_file);
-    if (port_log_file) fake::port.on_write = [&port_log](std::uint8_t byte) { port_log.put(byte); };
-    fake::click(ids::START_BUTTON);
+    if (!job_state.job_file_name.empty()) return true;
+    lines.flush();
+    report_error(err, "cannot read job file " + options.job_file);
+    return false;
+}
 
-    // Passes until the first idle one. Only the last pass's frame is kept for the picture: the
-    // pass after which no move is requested is the idle one that ends the run.
+// Start, then passes until the first idle one; false when the pass limit ran out first. Only
+// the last pass's frame is kept for the picture: the pass after which no move is requested is
+// the idle one that ends the run.
+bool run_passes(const RunOptions& options, bool want_png, Recorder& recorder, RunTotals& totals) {
+    fake::click(ids::START_BUTTON);
     const MachineState& m = machine_state;
-    std::uint64_t moving_passes = 0;
-    Wide frames = 0;
     std::int32_t delay_seen = -1;
     std::uint64_t step_frames = 1;
     fake::window.keep_frames = want_png;
@@ -203,8 +222,8 @@ int run_job(const RunOptions& options, std::FILE* out, std::FILE* err) {
         const std::int32_t y = m.current_y;
         const std::int32_t z = m.current_z;
         run_pass();
-        if (!last_pass_was_moving) break;
-        ++moving_passes;
+        if (!last_pass_was_moving) return true;
+        ++totals.moving_passes;
         const bool stepped = m.current_z != z || m.current_y != y || m.current_x != x;
         if (stepped) {
             // One axis steps per pass; the order Z, Y, X is kept should that ever change.
@@ -215,38 +234,65 @@ int run_job(const RunOptions& options, std::FILE* out, std::FILE* err) {
                 delay_seen = m.step_delay_ms;
                 step_frames = frames_of_step(delay_seen, options.refresh_hz);
             }
-            frames += step_frames;
+            totals.frames += step_frames;
         } else {
-            frames += 1;
+            totals.frames += 1;
         }
-        if (moving_passes > options.pass_limit) {
-            recorder.flush_steps();
-            lines.flush();
-            report_error(err, "the job did not end within " + std::to_string(options.pass_limit) +
-                                  " moving passes");
-            if (port_log_file) port_log.close();
-            if (png_file) std::fclose(png_file);
-            return EXIT_PASS_LIMIT;
-        }
+        if (totals.moving_passes > options.pass_limit) return false;
         if (want_png) fake::window.keep_frames = !m.move_requested || m.paused;
-        if (lines.failed()) break;  // nobody can read the rest
+        if (recorder.failed()) return true;  // nobody can read the rest
+    }
+}
+
+// The picture of the last pass into its file; false when it could not be written.
+bool write_png(OutputFile& file) {
+    const std::string png = encode_png(fake::window.last_frame);
+    const bool written = file.write(png.data(), png.size());
+    return file.close() && written;
+}
+
+}  // namespace
+
+int run_job(const RunOptions& options, std::FILE* out, std::FILE* err) {
+    if (!check_job_file(options.job_file, err)) return EXIT_USAGE;
+    OutputFile port_log_file;
+    OutputFile png_file;
+    if (!port_log_file.open(options.port_log_file, err) || !png_file.open(options.png_file, err)) {
+        return EXIT_USAGE;
+    }
+
+    HookReset reset_hooks;
+    LineWriter lines(out);
+    Recorder recorder(lines);
+    if (!start_controller(options, recorder, lines, err)) return EXIT_USAGE;
+    if (!open_job(options, lines, err)) return EXIT_USAGE;
+    PortLog port_log(port_log_file);
+    if (port_log_file.is_open()) {
+        fake::port.on_write = [&port_log](std::uint8_t byte) { port_log.put(byte); };
+    }
+
+    RunTotals totals;
+    if (!run_passes(options, png_file.is_open(), recorder, totals)) {
+        recorder.flush_steps();
+        lines.flush();
+        report_error(err, "the job did not end within " + std::to_string(options.pass_limit) +
+                              " moving passes");
+        if (port_log_file.is_open()) port_log.close();
+        return EXIT_PASS_LIMIT;
     }
     recorder.flush_steps();
-    lines.line("done", m.current_x, m.current_y, m.current_z, "passes", moving_passes, "seconds",
-               seconds_text(frames, options.refresh_hz));
+    const MachineState& m = machine_state;
+    lines.line("done", m.current_x, m.current_y, m.current_z, "passes", totals.moving_passes,
+               "seconds", seconds_text(totals.frames, options.refresh_hz));
 
     int status = finish_output(lines, err);
-    if (port_log_file && !port_log.close()) {
+    if (port_log_file.is_open() && !port_log.close()) {
         report_error(err, "cannot write " + options.port_log_file);
         status = EXIT_USAGE;
     }
-    if (png_file) {
-        const std::string png = encode_png(fake::window.last_frame);
-        const bool written = std::fwrite(png.data(), 1, png.size(), png_file) == png.size();
-        if (std::fclose(png_file) != 0 || !written) {
-            report_error(err, "cannot write " + options.png_file);
-            status = EXIT_USAGE;
-        }
+    if (png_file.is_open() && !write_png(png_file)) {
+        report_error(err, "cannot write " + options.png_file);
+        status = EXIT_USAGE;
     }
     return status;
 }

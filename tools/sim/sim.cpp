@@ -104,11 +104,10 @@ bool split_arguments(const std::vector<std::string>& args,
 
 // The job's kind from its extension, as the open-file flow takes it.
 std::optional<JobKind> kind_of(const std::string& job_file, std::FILE* err) {
-    const std::string ext = job_file_extension(job_file);
-    if (ext == "drl") return JobKind::drilling;
-    if (ext == "plt") return JobKind::milling;
-    error_line(err, "unknown job file extension \"" + ext + "\" of " + job_file +
-                        " (expected drl or plt)");
+    const JobKind kind = job_kind_of(job_file);
+    if (kind != JobKind::other) return kind;
+    error_line(err, "unknown job file extension \"" + job_file_extension(job_file) + "\" of " +
+                        job_file + " (expected drl or plt)");
     return {};
 }
 

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/job_kind.h"
+
 namespace sim {
 
 // Exit statuses.
@@ -21,8 +23,6 @@ inline constexpr int EXIT_PASS_LIMIT = 3;  // a job that does not end (pass limi
 // end every job, but a job can be long: this is over five years of machine time at 60 Hz, so
 // it only ever stops a run that would otherwise never end.
 inline constexpr std::uint64_t PASS_LIMIT = 10'000'000'000ULL;
-
-enum class JobKind { drilling, milling };
 
 struct InspectOptions {
     std::string job_file;

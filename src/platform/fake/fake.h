@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/ids.h"
+#include "base/ids.h"
 #include "platform/raster.h"
 #include "platform/window.h"
 

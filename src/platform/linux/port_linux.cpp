@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-#include "drive/port_layout.h"
+#include "base/port_layout.h"
 #include "platform/linux/port_claim.h"
 #include "platform/port.h"
 

@@ -7,7 +7,7 @@
 #include <QWidget>
 #include <vector>
 
-#include "app/ids.h"
+#include "base/ids.h"
 #include "platform/qt/qt_internal.h"
 #include "platform/qt/qt_platform.h"
 #include "platform/window.h"

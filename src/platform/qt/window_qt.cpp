@@ -25,7 +25,7 @@
 #include <memory>
 #include <optional>
 
-#include "app/ids.h"
+#include "base/ids.h"
 #include "platform/qt/qt_internal.h"
 #include "platform/qt/qt_platform.h"
 #include "platform/step_wait.h"

@@ -1,20 +1,17 @@
-// ids.h - the fixed small integers of the program: control ids, event kinds, shortcut ids,
-// key codes, pictures and field colours. Data only; every folder may include it.
+// controls.h - the panel's ids: the window size every position is an offset from, the controls
+// of window 0, the shortcut ids and the field colours. Data only; a new control touches app/
+// alone (within ids::CONTROL_ID_LIMIT).
 #pragma once
 
 #include <cstdint>
+
+#include "base/ids.h"  // event kinds, CONTROL_ID_LIMIT, key codes, pictures
 
 namespace ids {
 
 // Window size: every panel position is an offset from these, computed once.
 inline constexpr int W = 1024;
 inline constexpr int H = 768;
-
-// Event kinds returned by platform::poll_event.
-inline constexpr int EVENT_NONE = 0;
-inline constexpr int EVENT_CLOSE = 16;
-inline constexpr int EVENT_CONTROL = 13100;
-inline constexpr int EVENT_SHORTCUT = 13101;
 
 // Controls of window 0.
 inline constexpr int JOG_Y_MINUS = 1;
@@ -69,9 +66,6 @@ inline constexpr int LABEL_PROGRAM_TYPE = 77;
 inline constexpr int INDICATOR_FIRST = 80;  // bit 0
 inline constexpr int INDICATOR_LAST = 87;   // bit 7
 
-// Largest control id plus one: platform records may keep arrays indexed by id.
-inline constexpr int CONTROL_ID_LIMIT = 100;
-
 // Shortcut ids (8 and 9 are never registered).
 inline constexpr int SHORTCUT_ESC = 1;
 inline constexpr int SHORTCUT_UP = 2;
@@ -83,32 +77,12 @@ inline constexpr int SHORTCUT_Z = 7;
 inline constexpr int SHORTCUT_DIGIT_1 = 10;  // 10..18 are the digits 1..9
 inline constexpr int SHORTCUT_DIGIT_0 = 19;
 
-// Key codes of the shortcuts (virtual-key numbering: letters and digits are their ASCII).
-inline constexpr int KEY_ESC = 0x1B;
-inline constexpr int KEY_LEFT = 0x25;
-inline constexpr int KEY_UP = 0x26;
-inline constexpr int KEY_RIGHT = 0x27;
-inline constexpr int KEY_DOWN = 0x28;
-inline constexpr int KEY_0 = 0x30;
-inline constexpr int KEY_A = 0x41;
-inline constexpr int KEY_Z = 0x5A;
-
-// Pictures 1..9 of the panel.
-inline constexpr int PICTURE_ARROW_UP = 1;
-inline constexpr int PICTURE_ARROW_DOWN = 2;
-inline constexpr int PICTURE_ARROW_RIGHT = 3;
-inline constexpr int PICTURE_ARROW_LEFT = 4;
-inline constexpr int PICTURE_PAUSE = 5;
-inline constexpr int PICTURE_STOP = 6;
-inline constexpr int PICTURE_OPEN = 7;
-inline constexpr int PICTURE_BIT_OFF = 8;
-inline constexpr int PICTURE_BIT_ON = 9;
-inline constexpr int PICTURE_COUNT = 9;
-
 // Back colours of the parameter fields, 0xRRGGBB.
 inline constexpr std::uint32_t COLOUR_CHANGED = 0xFFFFFF;
 inline constexpr std::uint32_t COLOUR_APPLIED = 0xC6C6C6;
 
-inline constexpr bool is_field(int id) { return id >= FIELD_FIRST && id <= FIELD_LAST; }
+inline constexpr bool is_field(int id) {
+    return id >= FIELD_FIRST && id <= FIELD_LAST;
+}
 
 }  // namespace ids
