@@ -411,6 +411,8 @@ private:
             }
         } else {
             if (digits.size() > 18) fail("the coordinate '" + std::string(text) + "' is too long");
+            // Zero reads the same in every format.
+            if (digits.find_first_not_of('0') == std::string_view::npos) return 0.0;
             need_format(digits);
             if (!implied_seen_) {
                 implied_seen_ = true;

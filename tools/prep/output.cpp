@@ -59,13 +59,18 @@ std::FILE* OutputSet::open(const std::string& final_path) {
     return file;
 }
 
-void OutputSet::commit() {
+void OutputSet::close_all() {
     for (std::size_t i = 0; i < files_.size(); ++i) {
         std::FILE* f = files_[i];
+        if (!f) continue;
         files_[i] = nullptr;
         const bool ok = !std::ferror(f) && std::fflush(f) == 0 && ::fsync(::fileno(f)) == 0;
         if (std::fclose(f) != 0 || !ok) throw PrepError("cannot write " + finals_[i]);
     }
+}
+
+void OutputSet::commit() {
+    close_all();
     for (std::size_t i = 0; i < temps_.size(); ++i) {
         if (same_file(finals_[i], input_)) {
             throw PrepError("the output " + finals_[i] + " would replace the input");

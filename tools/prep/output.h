@@ -18,8 +18,10 @@ public:
 
     // Opens a temporary file for `final_path` (same folder and extension); throws PrepError.
     std::FILE* open(const std::string& final_path);
-    // Closes every file, flushed to the disk, and renames them into place; throws PrepError
-    // and leaves no output when any step fails before the first rename.
+    // Closes every file, flushed to the disk; throws PrepError when a write failed.
+    void close_all();
+    // Closes the files if need be and renames them into place; throws PrepError and leaves
+    // no output when any step fails before the first rename.
     void commit();
 
     const std::vector<std::string>& final_paths() const { return finals_; }

@@ -163,7 +163,8 @@ void print_machine(std::FILE* out, const MachineReport* m, const Outside& outsid
     }
 }
 
-std::vector<std::string> temporaries(const OutputSet& outputs) {
+std::vector<std::string> temporaries(OutputSet& outputs) {
+    outputs.close_all();
     std::vector<std::string> paths;
     for (std::size_t i = 0; i < outputs.final_paths().size(); ++i) {
         paths.push_back(outputs.temporary_path(i));
