@@ -298,7 +298,8 @@ private:
             number = number * 10 + (line[i++] - '0');
         }
         std::vector<Word> words;
-        if (!split_words(line.substr(i), words, true)) fail("cannot read tool " + line);
+        const std::string_view parameters = std::string_view(line).substr(i);
+        if (!split_words(parameters, words, true)) fail("cannot read tool " + line);
         bool defined = false;
         for (const Word& w : words) {
             if (w.letter != 'C') continue;
