@@ -26,10 +26,11 @@ void write_drill_file(const std::string& path, long holes) {
         std::perror(path.c_str());
         std::exit(1);
     }
-    std::fputs("M48\n; DRILL file {KiCad 7.0.10} date 2026-03-01T10:00:00+0000\n"
-               "; FORMAT={-:-/ absolute / metric / decimal}\nFMAT,2\nMETRIC\nT1C0.800\nT2C1.000\n"
-               "%\nG90\nG05\n",
-               f);
+    std::fputs(
+        "M48\n; DRILL file {KiCad 7.0.10} date 2026-03-01T10:00:00+0000\n"
+        "; FORMAT={-:-/ absolute / metric / decimal}\nFMAT,2\nMETRIC\nT1C0.800\nT2C1.000\n"
+        "%\nG90\nG05\n",
+        f);
     std::uint64_t seed = 88172645463325252ULL;
     auto next = [&seed]() {
         seed ^= seed << 13;

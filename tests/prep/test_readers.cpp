@@ -176,9 +176,9 @@ TEST(DrillReader, GivenFormatOverridesTheFile) {
 
 TEST(DrillReader, RoutedPathWithModalMovesAndSpacingBelowTheDiameter) {
     JobFileFolder folder;
-    const std::string file = folder.write(
-        "r.drl",
-        "M48\nMETRIC\nT1C0.8\n%\nT1\nG00X0Y0\nM15\nG01X2.0Y0\nX2.0Y1.0\nM17\nG05\nX9.0Y9.0\nM30\n");
+    const std::string file = folder.write("r.drl",
+                                          "M48\nMETRIC\nT1C0.8\n%\nT1\nG00X0Y0\nM15\nG01X2.0Y0\nX2."
+                                          "0Y1.0\nM17\nG05\nX9.0Y9.0 ; the last hole\nM30\n");
     const DrillJob job = read_excellon(file, std::nullopt);
     const auto h = holes_of(job);
     // 2 mm at most 0.8 apart: 3 steps; 1 mm: 2 steps; then the drilled hole.

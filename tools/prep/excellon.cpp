@@ -159,6 +159,7 @@ private:
             text.remove_prefix(1);
         if (text.empty()) return;
         if (text.front() == ';') return comment(text);
+        text = text.substr(0, text.find(';'));  // a comment after a command
         const std::string line = upper(text);
         if (line.empty()) return;
         if (line == "M48") {
