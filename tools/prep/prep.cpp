@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdarg>
 #include <cstdlib>
 #include <map>
 
@@ -12,6 +11,7 @@
 #include "hpgl.h"
 #include "machine.h"
 #include "output.h"
+#include "report.h"
 #include "source.h"
 #include "writers.h"
 
@@ -47,15 +47,6 @@ constexpr const char* USAGE =
     "\n"
     "Exit status: 0 done; 2 usage error, unreadable, unsupported or ambiguous input (nothing\n"
     "is written then).\n";
-
-void print(std::FILE* out, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void print(std::FILE* out, const char* format, ...) {
-    if (!out) return;
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(out, format, args);
-    va_end(args);
-}
 
 bool number(const std::string& text, double& value) {
     const char* begin = text.data();
@@ -93,76 +84,6 @@ std::string tool_file(const std::string& output, const Tool& tool) {
     return name + output.substr(output.size() - 4);
 }
 
-void print_box(std::FILE* out, const char* title, const Box& b) {
-    print(out, "%s: X %.3f .. %.3f, Y %.3f .. %.3f mm (%.3f x %.3f mm)\n", title, b.min_x, b.max_x,
-          b.min_y, b.max_y, b.max_x - b.min_x, b.max_y - b.min_y);
-}
-
-void print_placement(std::FILE* out, const Options& o) {
-    if (o.place.corner) {
-        print(out, "placement: lower-left corner at %.3f, %.3f mm",
-              o.place.margin_mm + o.place.offset_x, o.place.margin_mm + o.place.offset_y);
-    } else {
-        print(out, "placement: the file's own coordinates");
-        if (o.place.offset_x != 0 || o.place.offset_y != 0) {
-            print(out, " shifted by %.3f, %.3f mm", o.place.offset_x, o.place.offset_y);
-        }
-    }
-    print(out, "%s\n", o.place.mirror_x ? ", mirrored about the vertical centre line" : "");
-}
-
-void print_rounding(std::FILE* out, const RoundingError& e) {
-    print(out,
-          "rounding to whole millimetres: mean %.3f mm, worst %.3f mm (worst on one axis %.3f "
-          "mm)\n",
-          e.count ? e.sum / static_cast<double>(e.count) : 0.0, e.worst, e.worst_axis);
-}
-
-struct Outside {
-    std::int64_t below_zero = 0;
-    std::int64_t beyond_table = 0;
-    void add(const IntPoint& p, const MachineReport* m) {
-        if (p.x < 0 || p.y < 0)
-            ++below_zero;
-        else if (m && (p.x > m->table_x_mm || p.y > m->table_y_mm))
-            ++beyond_table;
-    }
-};
-
-void print_machine(std::FILE* out, const MachineReport* m, const Outside& outside,
-                   const std::vector<std::string>& finals) {
-    if (outside.below_zero > 0) {
-        print(out,
-              "WARNING: %lld points lie below 0 on an axis: the controller moves them to the "
-              "table's edge\n",
-              static_cast<long long>(outside.below_zero));
-    }
-    if (!m) return;
-    print(out, "machine: table %d x %d mm; ", m->table_x_mm, m->table_y_mm);
-    if (outside.beyond_table + outside.below_zero == 0) {
-        print(out, "every point lies on the table\n");
-    } else {
-        print(out, "WARNING: %lld points lie outside the table\n",
-              static_cast<long long>(outside.beyond_table + outside.below_zero));
-    }
-    if (m->scale_in_file != 100) {
-        print(out,
-              "WARNING: the parameter file has scale %d; set scale 100 for these jobs (the "
-              "durations below are for scale 100)\n",
-              m->scale_in_file);
-    }
-    for (std::size_t i = 0; i < m->jobs.size(); ++i) {
-        const MachineJob& j = m->jobs[i];
-        if (j.error.empty()) {
-            print(out, "duration at 60 Hz: %s: %s s (%llu moving passes)\n", finals[i].c_str(),
-                  j.seconds.c_str(), static_cast<unsigned long long>(j.passes));
-        } else {
-            print(out, "duration at 60 Hz: %s: not known: %s\n", finals[i].c_str(),
-                  j.error.c_str());
-        }
-    }
-}
-
 std::vector<std::string> temporaries(OutputSet& outputs) {
     outputs.close_all();
     std::vector<std::string> paths;
@@ -187,7 +108,7 @@ std::int64_t shared_positions(const HoleList& holes, const std::vector<std::uint
     return shared;
 }
 
-void convert_drill(const Options& o, std::FILE* out) {
+void convert_drill(const Options& o, Report& report) {
     DrillJob job = read_excellon(o.input, o.excellon_format);
     if (job.holes.size() > 0xffffffffu) throw PrepError("too many holes");
     Box box;
@@ -201,37 +122,8 @@ void convert_drill(const Options& o, std::FILE* out) {
         groups[o.split_tools ? tool : 0].push_back(static_cast<std::uint32_t>(i));
         ++per_tool[tool];
     });
-
-    print(out, "input: %s\n", o.input.c_str());
-    print(out, "kind: drill file (%s)\n", job.dialect.c_str());
-    for (const std::string& r : job.relied) print(out, "relied on: %s\n", r.c_str());
-    if (job.ignored_lines) {
-        print(out, "header lines that do not change positions, ignored: %lld\n",
-              static_cast<long long>(job.ignored_lines));
-    }
-    print(out, "units: %s (written in whole millimetres)\n",
-          job.units == "mm" ? "millimetres" : "inches, converted at 25.4 mm per inch");
-    for (const auto& [number, count] : per_tool) {
-        const auto it = job.tools.find(number);
-        if (number == 0 && it == job.tools.end()) {
-            print(out, "tool: none selected: %lld holes\n", static_cast<long long>(count));
-        } else if (it == job.tools.end() || it->second.diameter_mm <= 0) {
-            print(out, "tool T%02d: diameter not stated: %lld holes\n", number,
-                  static_cast<long long>(count));
-        } else {
-            print(out, "tool T%02d: %.3f mm: %lld holes\n", number, it->second.diameter_mm,
-                  static_cast<long long>(count));
-        }
-    }
-    print(out, "holes: %llu, of them %lld along %lld slots and %lld routed paths\n",
-          static_cast<unsigned long long>(job.holes.size()), static_cast<long long>(job.path_holes),
-          static_cast<long long>(job.slots), static_cast<long long>(job.routed_paths));
-    print_box(out, "bounding box in the file", box);
-    print_placement(out, o);
-    Box placed;
-    placed.add(t.apply(Point{box.min_x, box.min_y}));
-    placed.add(t.apply(Point{box.max_x, box.max_y}));
-    print_box(out, "bounding box on the table", placed);
+    report.drill_input(o.input, job, per_tool);
+    report.placement(box, t, o.place);
 
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(8);
     OutputSet outputs(o.input);
@@ -242,92 +134,54 @@ void convert_drill(const Options& o, std::FILE* out) {
             const auto it = job.tools.find(tool);
             name = tool_file(o.output, it == job.tools.end() ? Tool{tool, 0} : it->second);
         }
-        const std::int64_t before = travel_mm(job.holes, order, t);
-        if (o.nearest) order_nearest(job.holes, order, t, deadline);
-        const std::int64_t after = travel_mm(job.holes, order, t);
+        std::optional<std::int64_t> before;
+        if (o.nearest) {
+            before = travel_mm(job.holes, order, t);
+            order_nearest(job.holes, order, t, deadline);
+        }
+        const std::int64_t travel = travel_mm(job.holes, order, t);
         const std::int64_t shared = shared_positions(job.holes, order, t);
         const DrillWritten w = write_drill(outputs.open(name), job.holes, order, t);
-        print(out, "output: %s: %lld holes, axis travel %lld mm", name.c_str(),
-              static_cast<long long>(w.holes), static_cast<long long>(after));
-        if (o.nearest) print(out, " (in file order %lld mm)", static_cast<long long>(before));
-        print(out, "\n");
-        if (shared) {
-            print(out, "WARNING: %lld holes of %s land on the whole millimetre of another\n",
-                  static_cast<long long>(shared), name.c_str());
-        }
+        report.drill_output(name, w.holes, travel, before, shared);
         names.push_back(name);
     }
 
     RoundingError rounding;
     job.holes.each([&](std::size_t, const Point& p, std::int32_t) { rounding.add(t.apply(p)); });
-    print_rounding(out, rounding);
+    report.rounding(rounding);
     std::optional<MachineReport> machine;
     if (!o.params.empty()) machine = check_on_machine(o.params, temporaries(outputs));
     Outside outside;
     job.holes.each([&](std::size_t, const Point& p, std::int32_t) {
         outside.add(round_mm(t.apply(p)), machine ? &*machine : nullptr);
     });
-    print_machine(out, machine ? &*machine : nullptr, outside, names);
+    report.machine(machine ? &*machine : nullptr, outside, names);
     outputs.commit();
-    print(out, "controller: set scale 100; open each output as a drilling job (.drl)\n");
+    report.closing(true);
 }
 
-void convert_plot(const Options& o, std::FILE* out) {
+void convert_plot(const Options& o, Report& report) {
     const PlotJob job = read_hpgl(o.input, o.hpgl_unit_mm);
     Box box;
     for (const Point& p : job.points) box.add(p);
     const Transform t = placement(box, o.place);
-
-    print(out, "input: %s\n", o.input.c_str());
-    print(out, "kind: HP-GL, %lld commands\n", static_cast<long long>(job.commands));
-    for (const std::string& r : job.relied) print(out, "relied on: %s\n", r.c_str());
-    print(out,
-          "strokes: %zu, vertices %zu; arcs and circles flattened to chords within %.2f mm: "
-          "%lld; labels skipped: %lld\n",
-          job.stroke_count(), job.points.size(), ARC_TOLERANCE_MM, static_cast<long long>(job.arcs),
-          static_cast<long long>(job.labels));
-    std::int64_t skipped = 0;
-    std::string drawing;
-    std::string names;
-    for (const auto& [m, count] : job.skipped) {
-        skipped += count;
-        names += " " + m + " " + std::to_string(count);
-        if (hpgl_drawing_command(m)) drawing += " " + m;
-    }
-    print(out, "skipped commands: %lld%s%s\n", static_cast<long long>(skipped),
-          names.empty() ? "" : ":", names.c_str());
-    if (!drawing.empty()) {
-        print(out,
-              "WARNING: skipped commands that draw shapes of their own:%s; those shapes are "
-              "not in the output\n",
-              drawing.c_str());
-    }
-    print_box(out, "bounding box in the file", box);
-    print_placement(out, o);
-    Box placed;
-    placed.add(t.apply(Point{box.min_x, box.min_y}));
-    placed.add(t.apply(Point{box.max_x, box.max_y}));
-    print_box(out, "bounding box on the table", placed);
+    report.plot_input(o.input, job);
+    report.placement(box, t, o.place);
 
     OutputSet outputs(o.input);
-    const PlotWritten w = write_plot(outputs.open(o.output), job, t);
-    print(out,
-          "output: %s: %lld strokes, %lld PA lines; %lld points dropped that rounded onto the "
-          "point before; %lld strokes reduced to one point (a plunge)\n",
-          o.output.c_str(), static_cast<long long>(w.strokes), static_cast<long long>(w.vertices),
-          static_cast<long long>(w.dropped), static_cast<long long>(w.single));
-    print(out, "X is written 50 mm less: the controller adds 50 mm to every X of a plot file\n");
+    report.plot_output(o.output, write_plot(outputs.open(o.output), job, t));
     RoundingError rounding;
     for (const Point& p : job.points) rounding.add(t.apply(p));
-    print_rounding(out, rounding);
+    report.rounding(rounding);
     std::optional<MachineReport> machine;
     if (!o.params.empty()) machine = check_on_machine(o.params, temporaries(outputs));
     Outside outside;
-    for (const Point& p : job.points)
+    for (const Point& p : job.points) {
         outside.add(round_mm(t.apply(p)), machine ? &*machine : nullptr);
-    print_machine(out, machine ? &*machine : nullptr, outside, {o.output});
+    }
+    report.machine(machine ? &*machine : nullptr, outside, {o.output});
     outputs.commit();
-    print(out, "controller: set scale 100; open the output as a milling job (.plt)\n");
+    report.closing(false);
 }
 
 }  // namespace
@@ -434,10 +288,12 @@ void convert(const Options& o, std::FILE* final_out) {
     if (kind == InputKind::hpgl && !ends_with_ext(o.output, ".plt")) {
         usage("the input is HP-GL: OUTPUT must end in .plt");
     }
-    if (kind == InputKind::excellon)
-        convert_drill(o, out);
-    else
-        convert_plot(o, out);
+    Report report(out);
+    if (kind == InputKind::excellon) {
+        convert_drill(o, report);
+    } else {
+        convert_plot(o, report);
+    }
     if (out) {
         std::fclose(out);
         out = nullptr;
