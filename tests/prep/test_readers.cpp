@@ -162,6 +162,16 @@ TEST(DrillReader, GeneratorDefaultFillsAnUnstatedFormat) {
     EXPECT_NEAR(holes[0].y, 0.12 * IN, 1e-9);
 }
 
+TEST(Readers, ByteOrderMarkIsSkipped) {
+    JobFileFolder folder;
+    const auto drill = holes_of(read_excellon(
+        folder.write("bom.drl", "\xef\xbb\xbfM48\nMETRIC\n%\nX1.5Y2.5\nM30\n"), std::nullopt));
+    ASSERT_EQ(drill.size(), 1u);
+    EXPECT_NEAR(drill[0].x, 1.5, 1e-9);
+    const PlotJob plot = read_hpgl(folder.write("bom.plt", "\xef\xbb\xbfIN;PD40,0;"), 0.025);
+    EXPECT_EQ(plot.points.size(), 2u);
+}
+
 TEST(DrillReader, GivenFormatOverridesTheFile) {
     JobFileFolder folder;
     const std::string file = folder.write("f.drl", "M48\nMETRIC,LZ,000.000\n%\nX012Y034\nM30\n");
@@ -384,6 +394,7 @@ TEST(Detect, KindFromContentAndRefusedFormats) {
     const std::string p = "f";
     EXPECT_EQ(detect_kind("M48\n", p), InputKind::excellon);
     EXPECT_EQ(detect_kind("\r\n;comment\nM48", p), InputKind::excellon);
+    EXPECT_EQ(detect_kind("\xef\xbb\xbfM48\n", p), InputKind::excellon);
     EXPECT_EQ(detect_kind("X1.0Y2.0\nM30\n", p), InputKind::excellon);
     EXPECT_EQ(detect_kind("INCH,TZ\n", p), InputKind::excellon);
     EXPECT_EQ(detect_kind("IN;SP1;", p), InputKind::hpgl);

@@ -30,7 +30,7 @@ bool digit_like(std::string_view text, std::size_t at) {
 
 InputKind detect_kind(std::string_view head, const std::string& path) {
     const std::string name = path + ": ";
-    std::size_t i = 0;
+    std::size_t i = head.starts_with("\xef\xbb\xbf") ? 3 : 0;
     while (i < head.size() && std::isspace(static_cast<unsigned char>(head[i]))) ++i;
     if (i == head.size()) throw PrepError(name + "the file is empty");
     if (head.find('\x1b') != std::string_view::npos) {

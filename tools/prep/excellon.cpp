@@ -98,6 +98,7 @@ public:
     }
 
     DrillJob read() {
+        source_.skip_byte_order_mark();
         std::string line;
         while (next_line(line)) {
             ++line_number_;

@@ -42,6 +42,7 @@ public:
     Reader(const std::string& path, double unit_mm) : source_(path), unit_(unit_mm) {}
 
     PlotJob read() {
+        source_.skip_byte_order_mark();
         for (;;) {
             skip_separators();
             const int first = source_.peek();

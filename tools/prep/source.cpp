@@ -50,6 +50,11 @@ bool ByteSource::refill() {
     }
 }
 
+void ByteSource::skip_byte_order_mark() {
+    if (offset() != 0 || peek() != 0xef) return;
+    if (len_ >= 3 && buffer_[1] == '\xbb' && buffer_[2] == '\xbf') pos_ = 3;
+}
+
 std::string read_head(const std::string& path, std::size_t limit) {
     ByteSource source(path);
     std::string head;

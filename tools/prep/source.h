@@ -27,6 +27,8 @@ public:
         if (c >= 0) ++pos_;
         return c;
     }
+    // Steps over a UTF-8 byte order mark at the start of the file, as some editors write one.
+    void skip_byte_order_mark();
     // Offset of the next byte in the file.
     std::int64_t offset() const { return base_ + static_cast<std::int64_t>(pos_); }
     const std::string& path() const { return path_; }
