@@ -46,6 +46,8 @@ struct DrillCase {
 
 constexpr double IN = 25.4;
 
+void PrintTo(const DrillCase& c, std::ostream* os) { *os << c.file; }
+
 class DrillDialect : public testing::TestWithParam<DrillCase> {};
 
 TEST_P(DrillDialect, HolesLandWhereTheFileMeans) {
@@ -209,6 +211,8 @@ struct Refusal {
     const char* bytes;
     const char* message;
 };
+
+void PrintTo(const Refusal& r, std::ostream* os) { *os << r.name; }
 
 class DrillRefusal : public testing::TestWithParam<Refusal> {};
 
