@@ -22,12 +22,6 @@ struct Point {
     double y = 0;
 };
 
-struct Hole {
-    double x = 0;
-    double y = 0;
-    std::int32_t tool = 0;  // tool number as the file writes it; 0 when none was selected
-};
-
 // The holes of a drilling job in file order. Kept in fixed blocks, so that a million holes
 // cost 16 bytes each and growing the list never copies it; the tools are kept as runs.
 class HoleList {
