@@ -46,7 +46,9 @@ struct DrillCase {
 
 constexpr double IN = 25.4;
 
-void PrintTo(const DrillCase& c, std::ostream* os) { *os << c.file; }
+void PrintTo(const DrillCase& c, std::ostream* os) {
+    *os << c.file;
+}
 
 class DrillDialect : public testing::TestWithParam<DrillCase> {};
 
@@ -212,7 +214,9 @@ struct Refusal {
     const char* message;
 };
 
-void PrintTo(const Refusal& r, std::ostream* os) { *os << r.name; }
+void PrintTo(const Refusal& r, std::ostream* os) {
+    *os << r.name;
+}
 
 class DrillRefusal : public testing::TestWithParam<Refusal> {};
 
@@ -308,6 +312,14 @@ TEST(HpglReader, ManyCommandsOnOneLine) {
     ASSERT_EQ(s.size(), 2u);
     expect_stroke(s[0], {{0, 0}, {10, 0}, {10, 10}, {0, 10}, {0, 0}});
     expect_stroke(s[1], {{20, 0}, {30, 0}});
+}
+
+TEST(HpglReader, ListWrappedAfterACommaAndSignsAsSeparators) {
+    JobFileFolder folder;
+    const auto s = strokes_of(
+        read_hpgl(folder.write("w.plt", "IN;PU0,0;PD400,0,\r\n400,400,\n-400-400;"), 0.025));
+    ASSERT_EQ(s.size(), 1u);
+    expect_stroke(s[0], {{0, 0}, {10, 0}, {10, 10}, {-10, -10}});
 }
 
 TEST(HpglReader, OneCommandPerLineRelativeMovesAndLowerCase) {

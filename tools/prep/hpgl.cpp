@@ -155,6 +155,10 @@ private:
                 if (ended_by_separator) fail("the file ends inside a command: it looks truncated");
                 return false;
             }
+            if ((c == '\r' || c == '\n') && ended_by_separator) {
+                source_.get();  // a list wrapped after a comma goes on on the next line
+                continue;
+            }
             if (c == ';' || c == '\r' || c == '\n' || letter(c)) {
                 if (ended_by_separator) fail("a parameter list ends with a comma");
                 if (c == ';') source_.get();
