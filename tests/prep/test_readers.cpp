@@ -394,6 +394,7 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"Rotation", "IN;RO90;PD10,10;", "RO changes"},
         Refusal{"PolylineEncoded", "IN;PE<=abc;", "polyline encoding (PE)"},
         Refusal{"Unknown", "IN;ZZ1;PD10,10;", "unknown HP-GL command ZZ"},
+        Refusal{"ArcOutOfRange", "IN;PU0,39000000;CI39000000;", "out of range"},
         Refusal{"OddCoordinates", "IN;PD10,10,20;", "odd number"},
         Refusal{"TruncatedList", "IN;PD10,10,20,", "truncated"},
         Refusal{"TruncatedLabel", "IN;PD10,10;LBabc", "truncated"},

@@ -311,6 +311,9 @@ private:
     void end_stroke() { open_ = false; }
 
     void move(const Point& p) {
+        // Arcs can reach beyond the range that each of their parameters keeps to.
+        if (!(std::fabs(p.x) < MAX_MM && std::fabs(p.y) < MAX_MM))
+            fail("a coordinate out of range");
         if (pen_down_) {
             begin_stroke();
             const Point& last = job_.points.back();
