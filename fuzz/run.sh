@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang and runs each for a bounded time, one after another.
 #   fuzz/run.sh [seconds per target, default 60] [target ...]
-# Targets: drill_scan drill_fetch plot_scan plot_fetch numbers param_file (default: all).
+# Targets: drill_scan drill_fetch plot_scan plot_fetch numbers param_file prep_excellon prep_hpgl
+# (default: all).
 # Work corpora and crash files go to build-fuzz/; the committed seeds in fuzz/corpus/ are
 # only read.
 set -euo pipefail
@@ -11,7 +12,8 @@ build="$root/build-fuzz"
 seconds="${1:-60}"
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(drill_scan drill_fetch plot_scan plot_fetch numbers param_file)
+[ ${#targets[@]} -gt 0 ] ||
+    targets=(drill_scan drill_fetch plot_scan plot_fetch numbers param_file prep_excellon prep_hpgl)
 
 cmake -G Ninja -S "$here" -B "$build" -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 ninja -C "$build" -j"${JOBS:-1}" $(printf '%s_fuzz ' "${targets[@]}")
@@ -22,6 +24,7 @@ for target in "${targets[@]}"; do
     seeds="$here/corpus/${target%%_*}"
     [ "$target" = numbers ] && seeds="$here/corpus/numbers"
     [ "$target" = param_file ] && seeds="$here/corpus/param"
+    [[ "$target" = prep_* ]] && seeds="$here/corpus/$target"
     echo "== $target: $seconds s"
     max_len=8192
     [ "$target" = numbers ] && max_len=4096

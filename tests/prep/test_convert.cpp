@@ -1,0 +1,361 @@
+// test_convert.cpp - cncmirel-prep from its command line: the outputs read back by the
+// controller's own readers (preview scan and fetches), placement, tool files, ordering, the
+// machine check, and the failures that must leave nothing written.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/param_file.h"
+#include "job_file_folder.h"
+#include "jobs/drill_file.h"
+#include "jobs/plot_file.h"
+#include "prep.h"
+#include "sim.h"
+
+namespace prep {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string data(const std::string& name) {
+    return std::string(PREP_DATA) + "/" + name;
+}
+
+std::string read_stream(std::FILE* f) {
+    std::rewind(f);
+    std::string text;
+    char block[4096];
+    for (std::size_t n; (n = std::fread(block, 1, sizeof block, f)) > 0;) text.append(block, n);
+    return text;
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+struct Result {
+    int status = -1;
+    std::string out, err;
+};
+
+Result run(const std::vector<std::string>& args) {
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    Result r;
+    r.status = run_command_line(args, out, err);
+    r.out = read_stream(out);
+    r.err = read_stream(err);
+    std::fclose(out);
+    std::fclose(err);
+    return r;
+}
+
+std::vector<std::string> names_in(const JobFileFolder& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder.path("")))
+        names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+using Pos = std::pair<std::int32_t, std::int32_t>;
+
+// The holes as the controller sees them: the preview scan, and the fetches from byte 0 on
+// until the run would end (the fetch that reaches the end of the file).
+void expect_drill_job(const std::string& file, const std::vector<Pos>& holes) {
+    std::vector<Pos> preview;
+    const std::int32_t length = scan_drill_preview(
+        file, 100, [&](std::int32_t x, std::int32_t y) { preview.emplace_back(x, y); });
+    EXPECT_EQ(preview, holes);
+    std::vector<Pos> fetched;
+    std::int32_t position = 0;
+    for (int guard = 0; guard < 100000 && position != length; ++guard) {
+        const DrillPoint p = fetch_drill_point(file, 100, position);
+        if (p.found) fetched.emplace_back(p.x_mm, p.y_mm);
+        ASSERT_NE(p.next_position, position) << "the fetch does not move on";
+        position = p.next_position;
+    }
+    EXPECT_EQ(fetched, holes);
+    EXPECT_EQ(position, length);
+}
+
+TEST(Convert, DrillRoundTripThroughTheControllersReaders) {
+    JobFileFolder folder;
+    const Result r = run({data("kicad7_decimal.drl"), "-o", folder.path("board.drl")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(names_in(folder),
+              (std::vector<std::string>{"board-T01-0.40mm.drl", "board-T02-1.00mm.drl"}));
+    // Lower-left corner (120.65, -90) moved to (5, 5); each position rounded to the nearest.
+    EXPECT_EQ(read_file(folder.path("board-T01-0.40mm.drl")), "X5Y15\nX8Y15\nM30\n");
+    expect_drill_job(folder.path("board-T01-0.40mm.drl"), {{5, 15}, {8, 15}});
+    expect_drill_job(folder.path("board-T02-1.00mm.drl"),
+                     {{14, 5}, {19, 5}, {20, 5}, {21, 5}, {24, 5}, {25, 5}, {26, 5}});
+    for (const char* line : {"tool T01: 0.400 mm: 2 holes", "tool T02: 1.000 mm: 7 holes",
+                             "holes: 9, of them 6 along 1 slots and 1 routed paths",
+                             "relied on: decimal numbers", "set scale 100"}) {
+        EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
+    }
+}
+
+TEST(Convert, PlotRoundTripThroughTheControllersReaders) {
+    JobFileFolder folder;
+    const std::string out = folder.path("panel.plt");
+    const Result r = run({data("plotter_one_line.plt"), "-o", out});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(out),
+              "PU;\nPA-45,5;\nPD;\nPA-35,5;\nPA-35,15;\nPA-45,15;\nPA-45,5;\n"
+              "PU;\nPA-25,5;\nPD;\nPA-15,5;\nPU;\nPA-15,5;\n");
+
+    struct Step {
+        std::int32_t x, y, pen;
+        bool operator==(const Step&) const = default;
+    };
+    std::vector<Step> steps;
+    std::int32_t pen = PEN_NONE, position = 0;
+    const std::int32_t length = static_cast<std::int32_t>(fs::file_size(out));
+    while (position != length && steps.size() < 100) {
+        const PlotStep s = fetch_plot_step(out, 100, pen, position);
+        if (s.found) steps.push_back(Step{s.x_mm, s.y_mm, s.pen_state});
+        pen = s.pen_state;
+        position = s.next_position;
+    }
+    // Travel (pen up) to each stroke's start, cuts to its vertices, and the final raise where
+    // the last stroke ended.
+    const std::vector<Step> want = {{5, 5, PEN_UP},    {15, 5, PEN_DOWN}, {15, 15, PEN_DOWN},
+                                    {5, 15, PEN_DOWN}, {5, 5, PEN_DOWN},  {25, 5, PEN_UP},
+                                    {35, 5, PEN_DOWN}, {35, 5, PEN_UP}};
+    EXPECT_TRUE(steps == want);
+
+    // The preview draws the cuts between points after each PD line.
+    std::vector<std::array<std::int32_t, 4>> segments;
+    scan_plot_preview(out, 100,
+                      [&](std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2) {
+                          segments.push_back({x1, y1, x2, y2});
+                      });
+    const std::vector<std::array<std::int32_t, 4>> drawn = {
+        {15, 15, 15, 5}, {5, 15, 15, 15}, {5, 5, 5, 15}};
+    EXPECT_EQ(segments, drawn);
+
+    // A run stopped while cutting leaves the pen down for the next job: its first fetch must
+    // still be a raised travel, never a cut.
+    const PlotStep first = fetch_plot_step(out, 100, PEN_DOWN, 0);
+    EXPECT_EQ(first.pen_state, PEN_UP);
+    EXPECT_EQ(first.x_mm, 5);
+    EXPECT_EQ(first.y_mm, 5);
+}
+
+TEST(Convert, PlacementOptions) {
+    JobFileFolder folder;
+    const std::string in = folder.write("in.drl", "M48\nMETRIC\n%\nX10.2Y20.7\nX30.6Y25.1\nM30\n");
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{}, "X5Y5\nX25Y9\nM30\n"},
+        {{"--margin", "0"}, "X0Y0\nX20Y4\nM30\n"},
+        {{"--origin", "keep"}, "X10Y21\nX31Y25\nM30\n"},
+        {{"--origin=keep", "--offset", "1.5,-2"}, "X12Y19\nX32Y23\nM30\n"},
+        {{"--mirror-x"}, "X25Y5\nX5Y9\nM30\n"},
+        {{"--mirror-x", "--origin", "keep"}, "X31Y21\nX10Y25\nM30\n"},
+        {{"--offset=10,20"}, "X15Y25\nX35Y29\nM30\n"},
+    };
+    for (const auto& [options, text] : cases) {
+        std::vector<std::string> args = {in, "-o", folder.path("out.drl"), "--tools", "all"};
+        args.insert(args.end(), options.begin(), options.end());
+        const Result r = run(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(read_file(folder.path("out.drl")), text) << testing::PrintToString(options);
+    }
+}
+
+TEST(Convert, ToolFilesAndAllInOne) {
+    JobFileFolder folder;
+    const std::string in = folder.write(
+        "in.drl", "M48\nMETRIC\nT2C0.635\n%\nX1.0Y1.0\nT4\nX2.0Y2.0\nT2\nX3.0Y3.0\nM30\n");
+    Result r = run({in, "-o", folder.path("b.drl"), "--origin", "keep"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // Tool order; a hole before any tool, and a tool whose diameter is not stated, keep their
+    // numbers only.
+    EXPECT_EQ(read_file(folder.path("b-T00.drl")), "X1Y1\nM30\n");
+    EXPECT_EQ(read_file(folder.path("b-T02-0.635mm.drl")), "X3Y3\nM30\n");
+    EXPECT_EQ(read_file(folder.path("b-T04.drl")), "X2Y2\nM30\n");
+    r = run({in, "-o", folder.path("all.drl"), "--origin", "keep", "--tools", "all"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(folder.path("all.drl")), "X1Y1\nX2Y2\nX3Y3\nM30\n");
+}
+
+std::vector<Pos> holes_in(const std::string& file) {
+    std::vector<Pos> holes;
+    scan_drill_preview(file, 100,
+                       [&](std::int32_t x, std::int32_t y) { holes.emplace_back(x, y); });
+    return holes;
+}
+
+std::int64_t travel(const std::vector<Pos>& holes) {
+    std::int64_t total = 0;
+    Pos at{0, 0};
+    for (const Pos& p : holes) {
+        total += std::abs(p.first - at.first) + std::abs(p.second - at.second);
+        at = p;
+    }
+    return total;
+}
+
+TEST(Convert, NearestOrderKeepsEveryHoleAndCutsTravel) {
+    JobFileFolder folder;
+    std::string text = "M48\nMETRIC\nT1C0.8\n%\nT1\n";
+    std::uint32_t seed = 12345;
+    for (int i = 0; i < 3000; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        const double x = (seed >> 8) % 20000 / 100.0;
+        seed = seed * 1664525u + 1013904223u;
+        const double y = (seed >> 8) % 15000 / 100.0;
+        text += "X" + std::to_string(x) + "Y" + std::to_string(y) + "\n";
+    }
+    text += "M30\n";
+    const std::string in = folder.write("many.drl", text);
+    ASSERT_EQ(run({in, "-o", folder.path("f.drl"), "--tools", "all"}).status, 0);
+    const Result r = run({in, "-o", folder.path("n.drl"), "--tools", "all", "--order", "nearest"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<Pos> file_order = holes_in(folder.path("f.drl"));
+    std::vector<Pos> nearest = holes_in(folder.path("n.drl"));
+    const std::int64_t before = travel(file_order), after = travel(nearest);
+    EXPECT_LT(after * 5, before) << before << " -> " << after;
+    EXPECT_NE(r.out.find("axis travel " + std::to_string(after) + " mm (in file order " +
+                         std::to_string(before) + " mm)"),
+              std::string::npos)
+        << r.out;
+    std::sort(file_order.begin(), file_order.end());
+    std::sort(nearest.begin(), nearest.end());
+    EXPECT_EQ(file_order, nearest);
+}
+
+TEST(Convert, FailuresWriteNothing) {
+    JobFileFolder folder;
+    const std::string drill = folder.write("in.drl", "M48\nMETRIC\n%\nX1.0Y1.0\nM30\n");
+    const std::string plot = folder.write("in.plt", "IN;PD10,10;");
+    const std::string bad = folder.write("bad.drl", "M48\nMETRIC\n%\nX1.0Y1.0\nQ1\nM30\n");
+    fs::create_directory(folder.path("sub"));
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{drill, "-o", folder.path("o.plt")}, "must end in .drl"},
+        {{plot, "-o", folder.path("o.drl")}, "must end in .plt"},
+        {{drill, "-o", folder.path("sub/../in.drl"), "--tools", "all"}, "would replace the input"},
+        {{bad, "-o", folder.path("o.drl")}, "unknown command"},
+        {{drill, "-o", folder.path("o.drl"), "--params", folder.path("missing.ini")},
+         "parameter file"},
+        {{drill}, "no OUTPUT"},
+        {{"-o", folder.path("o.drl")}, "no INPUT"},
+        {{drill, drill, "-o", folder.path("o.drl")}, "more than one INPUT"},
+        {{drill, "-o", folder.path("o.drl"), "--tools", "each"}, "--tools wants split or all"},
+        {{drill, "-o", folder.path("o.drl"), "--origin", "centre"}, "--origin wants"},
+        {{drill, "-o", folder.path("o.drl"), "--margin", "-1"}, "--margin wants"},
+        {{drill, "-o", folder.path("o.drl"), "--offset", "1"}, "--offset wants"},
+        {{drill, "-o", folder.path("o.drl"), "--excellon-format", "METRIC,3:3"},
+         "--excellon-format wants"},
+        {{drill, "-o", folder.path("o.drl"), "--hpgl-unit", "0"}, "--hpgl-unit wants"},
+        {{drill, "-o", folder.path("o.drl"), "--order", "best"}, "--order wants"},
+        {{drill, "-o", folder.path("o.drl"), "--frobnicate"}, "unknown option --frobnicate"},
+        {{drill, "-o", folder.path("o.drl"), "--quiet=yes"}, "takes no value"},
+        {{folder.path("none.drl"), "-o", folder.path("o.drl")}, "cannot read"},
+        {{folder.path("sub"), "-o", folder.path("o.drl")}, "not a regular file"},
+    };
+    const std::vector<std::string> before = names_in(folder);
+    for (const auto& [args, words] : cases) {
+        const Result r = run(args);
+        EXPECT_EQ(r.status, 2) << testing::PrintToString(args);
+        EXPECT_NE(r.err.find(words), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("cncmirel-prep: "), 0u) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_TRUE(r.out.empty()) << r.out;
+        EXPECT_EQ(names_in(folder), before) << testing::PrintToString(args);
+    }
+    EXPECT_EQ(read_file(drill), "M48\nMETRIC\n%\nX1.0Y1.0\nM30\n");
+}
+
+TEST(Convert, HelpAndQuiet) {
+    JobFileFolder folder;
+    Result r = run({"--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("usage: cncmirel-prep INPUT -o OUTPUT"), std::string::npos);
+    r = run({data("eagle9_metric.xln"), "-o", folder.path("e.drl"), "--quiet"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.out.empty());
+    EXPECT_TRUE(fs::exists(folder.path("e-T01-0.80mm.drl")));
+}
+
+// 1 step per mm, a 20 x 20 x 50 mm table, 1 ms steps, depth 3, travel height 10.
+ParamValues machine(std::int32_t scale) {
+    return {0, 0, 0, 1, 1, 1, 20, 20, 50, 1, 3, scale, 0, 0, 10};
+}
+
+std::string sim_done_line(const std::string& job, const std::string& params) {
+    sim::RunOptions options;
+    options.job_file = job;
+    options.params_file = params;
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    EXPECT_EQ(sim::run_job(options, out, err), 0);
+    const std::string text = read_stream(out);
+    std::fclose(out);
+    std::fclose(err);
+    const std::size_t at = text.rfind("done ");
+    return at == std::string::npos ? "" : text.substr(at, text.find('\n', at) - at);
+}
+
+TEST(Convert, MachineCheckTableAndDurations) {
+    JobFileFolder folder;
+    const std::string params = folder.path("Param.ini");
+    ASSERT_TRUE(write_param_file(params, machine(100)));
+    const Result r =
+        run({data("kicad7_decimal.drl"), "-o", folder.path("b.drl"), "--params", params});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("machine: table 20 x 20 mm; WARNING: 4 points lie outside the table"),
+              std::string::npos)
+        << r.out;
+    // The duration is the simulator's own figure for the written job.
+    for (const char* name : {"b-T01-0.40mm.drl", "b-T02-1.00mm.drl"}) {
+        const std::string done = sim_done_line(folder.path(name), params);
+        const std::string seconds = done.substr(done.find("seconds ") + 8);
+        const std::string passes =
+            done.substr(done.find("passes ") + 7, done.find(" seconds") - done.find("passes ") - 7);
+        EXPECT_NE(
+            r.out.find(std::string(name) + ": " + seconds + " s (" + passes + " moving passes)"),
+            std::string::npos)
+            << done << "\n"
+            << r.out;
+    }
+    // A parameter file with another scale: warned, and timed as the jobs are meant, at 100.
+    const std::string other = folder.path("other.ini");
+    ASSERT_TRUE(write_param_file(other, machine(91)));
+    const Result r91 =
+        run({data("kicad7_decimal.drl"), "-o", folder.path("c.drl"), "--params", other});
+    ASSERT_EQ(r91.status, 0) << r91.err;
+    EXPECT_NE(r91.out.find("WARNING: the parameter file has scale 91"), std::string::npos)
+        << r91.out;
+    const std::string done = sim_done_line(folder.path("c-T01-0.40mm.drl"), params);
+    EXPECT_NE(r91.out.find(done.substr(done.find("seconds ") + 8) + " s"), std::string::npos)
+        << r91.out;
+    EXPECT_EQ(read_file(other).size(), PARAM_FILE_SIZE);
+    EXPECT_EQ(read_param_file(other)->at(11), 91);
+}
+
+TEST(Convert, PlotReportCountsWhatWasSkipped) {
+    JobFileFolder folder;
+    const Result r = run({data("instrument.plt"), "-o", folder.path("i.plt")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const char* line :
+         {"skipped commands: 12: DF 1 DT 1 EP 1 FP 1 IP 1 LT 1 PM 2 PT 1 RO 1 SC 1 VS 1",
+          "WARNING: skipped commands that draw shapes of their own: EP FP", "labels skipped: 2",
+          "X is written 50 mm less"}) {
+        EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
+    }
+}
+
+}  // namespace
+}  // namespace prep

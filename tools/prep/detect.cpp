@@ -1,0 +1,73 @@
+// detect.cpp - the kind of an input file from its content.
+#include "detect.h"
+
+#include <cctype>
+
+#include "model.h"
+
+namespace prep {
+
+namespace {
+
+constexpr std::string_view HPGL_FIRST =
+    "IN DF SP PU PD PA PR BP PG CO IP SC LT VS PS RO IW CI AA AR LB DT FS PW WU PM TR NP PC MG";
+
+bool starts(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        if (std::toupper(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
+    }
+    return true;
+}
+
+bool digit_like(std::string_view text, std::size_t at) {
+    if (at >= text.size()) return false;
+    const char c = text[at];
+    return std::isdigit(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
+}
+
+}  // namespace
+
+InputKind detect_kind(std::string_view head, const std::string& path) {
+    const std::string name = path + ": ";
+    std::size_t i = head.starts_with("\xef\xbb\xbf") ? 3 : 0;
+    while (i < head.size() && std::isspace(static_cast<unsigned char>(head[i]))) ++i;
+    if (i == head.size()) throw PrepError(name + "the file is empty");
+    if (head.find('\x1b') != std::string_view::npos) {
+        throw PrepError(name +
+                        "PCL or printer escape sequences: the file is wrapped for a printer; "
+                        "export plain HP-GL instead");
+    }
+    for (std::size_t k = 0; k < head.size(); ++k) {
+        const auto c = static_cast<unsigned char>(head[k]);
+        if ((c < 0x20 && c != '\t' && c != '\r' && c != '\n' && c != 3) || c == 0x7f) {
+            throw PrepError(name + "binary data (byte " + std::to_string(c) + " at offset " +
+                            std::to_string(k) + "): neither a drill file nor HP-GL");
+        }
+    }
+    const std::string_view text = head.substr(i);
+    if (head.find("%FS") != std::string_view::npos || head.find("%MO") != std::string_view::npos ||
+        head.find("%ADD") != std::string_view::npos ||
+        (starts(text, "G04") && text.find('*') != std::string_view::npos)) {
+        throw PrepError(name + "a Gerber file: only Excellon drill files and HP-GL are read");
+    }
+    if (starts(text, "M48") || starts(text, "%") || starts(text, ";") || starts(text, "M71") ||
+        starts(text, "M72") || starts(text, "METRIC") || starts(text, "INCH") ||
+        starts(text, "FMAT") || starts(text, "VER,") || starts(text, "G90") ||
+        starts(text, "G91") || starts(text, "G05") || starts(text, "G81") ||
+        (starts(text, "T") && digit_like(text, 1)) ||
+        ((starts(text, "X") || starts(text, "Y")) && digit_like(text, 1))) {
+        return InputKind::excellon;
+    }
+    if (text.size() >= 2 && std::isalpha(static_cast<unsigned char>(text[0])) &&
+        std::isalpha(static_cast<unsigned char>(text[1]))) {
+        const char m[2] = {static_cast<char>(std::toupper(static_cast<unsigned char>(text[0]))),
+                           static_cast<char>(std::toupper(static_cast<unsigned char>(text[1])))};
+        for (std::size_t k = 0; k + 1 < HPGL_FIRST.size(); k += 3) {
+            if (HPGL_FIRST.substr(k, 2) == std::string_view(m, 2)) return InputKind::hpgl;
+        }
+    }
+    throw PrepError(name + "neither an Excellon drill file nor HP-GL");
+}
+
+}  // namespace prep

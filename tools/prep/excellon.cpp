@@ -1,0 +1,680 @@
+// excellon.cpp - the drill-file reader. A line at a time, with bounded memory: the header
+// settles units and number format, the body moves a current position and drills, slots or
+// routes. Whatever the file leaves open is taken from the generator's known habits and
+// recorded, or the reader stops and asks for --excellon-format.
+#include "excellon.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <string_view>
+#include <vector>
+
+#include "source.h"
+
+namespace prep {
+
+namespace {
+
+constexpr std::size_t LINE_LIMIT = 4096;
+constexpr double MAX_MM = 1e6;  // far beyond any table; larger values are corrupt files
+
+const char* const FORMAT_HINT =
+    "give --excellon-format UNITS,ZEROS,I:D (for example METRIC,LZ,3:3 or INCH,TZ,2:4)";
+
+std::string upper(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        if (c == ' ' || c == '\t') continue;
+        out.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+    }
+    return out;
+}
+
+std::string lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+// "000.000" -> 3:3; nothing when the text is not such a pattern.
+bool digit_pattern(std::string_view text, int& int_digits, int& dec_digits) {
+    const std::size_t dot = text.find('.');
+    if (dot == std::string_view::npos || text.size() < 2) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (i != dot && text[i] != '0') return false;
+    }
+    int_digits = static_cast<int>(dot);
+    dec_digits = static_cast<int>(text.size() - dot - 1);
+    return int_digits > 0 && dec_digits > 0;
+}
+
+// "3:3" -> 3 and 3, each 1..9.
+bool digit_pair(std::string_view text, int& int_digits, int& dec_digits) {
+    const std::size_t colon = text.find(':');
+    if (colon == std::string_view::npos) return false;
+    const auto one = std::from_chars(text.data(), text.data() + colon, int_digits);
+    const auto two =
+        std::from_chars(text.data() + colon + 1, text.data() + text.size(), dec_digits);
+    return one.ec == std::errc() && one.ptr == text.data() + colon && two.ec == std::errc() &&
+           two.ptr == text.data() + text.size() && int_digits >= 1 && int_digits <= 9 &&
+           dec_digits >= 0 && dec_digits <= 9;
+}
+
+// Number habits of the programs whose drill files leave something unstated.
+struct Generator {
+    const char* name;
+    const char* needle;  // looked for, in lower case, in the header comments
+    bool metric;         // units when the file names none
+    std::optional<bool> leading;
+    int inch_int, inch_dec, mm_int, mm_dec;
+};
+
+const Generator GENERATORS[] = {
+    {"KiCad", "kicad", true, std::nullopt, 2, 4, 3, 3},
+    {"Eagle", "eagle", false, false, 2, 4, 3, 3},
+    {"Altium", "altium", false, true, 2, 4, 3, 3},
+    {"Altium", "layer_color=", false, true, 2, 4, 3, 3},
+    {"Protel", "protel", false, true, 2, 4, 3, 3},
+};
+
+struct Word {
+    char letter;
+    std::string_view text;
+};
+
+class Reader {
+public:
+    Reader(const std::string& path, const std::optional<ExcellonFormat>& given)
+        : source_(path), given_(given.has_value()) {
+        if (given) {
+            format_ = *given;
+            job_.relied.push_back("--excellon-format " + format_text() +
+                                  " (replaces what the file states)");
+        }
+    }
+
+    DrillJob read() {
+        source_.skip_byte_order_mark();
+        std::string line;
+        while (next_line(line)) {
+            ++line_number_;
+            handle(line);
+            if (ended_) break;
+        }
+        if (!ended_) {
+            fail_plain("the file ends without M30: it looks truncated");
+        }
+        if (path_.size() > 0) flush_path();
+        if (job_.holes.empty()) fail_plain("the file holds no holes");
+        for (auto& [number, tool] : job_.tools) {
+            if (tool.diameter_mm < 0) tool.diameter_mm = -tool.diameter_mm * unit_mm();
+        }
+        job_.units = format_.metric.value_or(true) ? "mm" : "inch";
+        job_.dialect = dialect();
+        return std::move(job_);
+    }
+
+private:
+    [[noreturn]] void fail(const std::string& text) const {
+        throw PrepError(source_.path() + ": line " + std::to_string(line_number_) + ": " + text);
+    }
+    [[noreturn]] void fail_plain(const std::string& text) const {
+        throw PrepError(source_.path() + ": " + text);
+    }
+
+    bool next_line(std::string& line) {
+        line.clear();
+        for (;;) {
+            const int c = source_.get();
+            if (c < 0) return !line.empty();
+            if (c == '\n' || c == '\r') {
+                if (c == '\r' && source_.peek() == '\n') source_.get();
+                if (line.empty()) {
+                    ++line_number_;
+                    continue;
+                }
+                return true;
+            }
+            if ((c < 0x20 && c != '\t') || c == 0x7f) {
+                ++line_number_;
+                fail("binary data (byte " + std::to_string(c) + " at offset " +
+                     std::to_string(source_.offset() - 1) + "): not a drill file");
+            }
+            if (line.size() >= LINE_LIMIT) {
+                ++line_number_;
+                fail("line longer than " + std::to_string(LINE_LIMIT) + " bytes: not a drill file");
+            }
+            line.push_back(static_cast<char>(c));
+        }
+    }
+
+    std::string where() const { return " (line " + std::to_string(line_number_) + ")"; }
+
+    void handle(const std::string& raw) {
+        std::string_view text = raw;
+        while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+            text.remove_prefix(1);
+        if (text.empty()) return;
+        if (text.front() == ';') return comment(text);
+        text = text.substr(0, text.find(';'));  // a comment after a command
+        const std::string line = upper(text);
+        if (line.empty()) return;
+        if (line == "M48") {
+            header_ = true;
+            return;
+        }
+        if (line == "%" || line == "M95") {
+            header_ = false;
+            return;
+        }
+        if (line.starts_with("METRIC") || line.starts_with("INCH")) return unit_line(line);
+        if (line == "LZ" || line == "TZ") return zeros_line(line, line);
+        if (line.starts_with("FMAT,")) {
+            if (line != "FMAT,1" && line != "FMAT,2") fail("unknown format " + line);
+            job_.relied.push_back(line + where() + ": command set " + line.substr(5));
+            return;
+        }
+        if (line.starts_with("ICI,")) {
+            incremental_ = line == "ICI,ON";
+            if (incremental_) job_.relied.push_back(line + where() + ": incremental coordinates");
+            return;
+        }
+        if (line.starts_with("M47")) return;  // operator message
+        if (line.size() > 1 && line[0] == 'T' &&
+            std::isdigit(static_cast<unsigned char>(line[1]))) {
+            return tool_line(line);
+        }
+        std::vector<Word> words;
+        if (!split_words(line, words)) {
+            if (header_) {
+                ++job_.ignored_lines;
+                return;
+            }
+            fail("unknown command '" + line.substr(0, 40) + "'");
+        }
+        body_line(line, words);
+    }
+
+    void comment(std::string_view text) {
+        const std::string low = lower(text);
+        if (!generator_) {
+            for (const Generator& g : GENERATORS) {
+                if (low.find(g.needle) != std::string::npos) {
+                    generator_ = &g;
+                    generator_line_ = line_number_;
+                    break;
+                }
+            }
+        }
+        if (given_) return;
+        const std::string compact = upper(text);
+        if (compact.starts_with(";FILE_FORMAT=")) {
+            int i = 0, d = 0;
+            if (!digit_pair(std::string_view(compact).substr(13), i, d)) {
+                fail("cannot read " + compact);
+            }
+            set_digits(i, d, compact);
+            return;
+        }
+        if (compact.starts_with(";FORMAT={")) format_comment(std::string(text), low);
+    }
+
+    // ";FORMAT={3:3/ absolute / metric / suppress leading zeros}", as KiCad writes it.
+    void format_comment(const std::string& text, const std::string& low) {
+        const std::size_t open = low.find('{');
+        const std::size_t slash = low.find('/', open);
+        if (slash == std::string::npos) return;
+        std::string digits = upper(std::string_view(low).substr(open + 1, slash - open - 1));
+        int i = 0, d = 0;
+        const std::size_t close = low.find('}');
+        const std::string trimmed = close == std::string::npos ? text : text.substr(0, close + 1);
+        if (digit_pair(digits, i, d)) set_digits(i, d, trimmed);
+        if (low.find("metric") != std::string::npos) set_units(true, trimmed);
+        if (low.find("inch") != std::string::npos) set_units(false, trimmed);
+        if (low.find("suppress leading") != std::string::npos) set_zeros(false, trimmed);
+        if (low.find("suppress trailing") != std::string::npos) set_zeros(true, trimmed);
+        if (low.find("keep zeros") != std::string::npos) set_zeros(true, trimmed);
+    }
+
+    void set_units(bool metric, const std::string& line) {
+        if (given_) return;
+        if (format_.metric != metric) {
+            job_.relied.push_back(line + where() + ": " + (metric ? "millimetres" : "inches"));
+        }
+        format_.metric = metric;
+    }
+    void set_zeros(bool leading, const std::string& line) {
+        if (given_) return;
+        if (format_.leading != leading) {
+            job_.relied.push_back(
+                line + where() + ": " +
+                (leading ? "leading zeros kept (LZ)" : "trailing zeros kept (TZ)"));
+        }
+        format_.leading = leading;
+    }
+    void set_digits(int i, int d, const std::string& line) {
+        if (given_) return;
+        if (format_.int_digits != i || format_.dec_digits != d) {
+            job_.relied.push_back(line + where() + ": " + std::to_string(i) + ":" +
+                                  std::to_string(d) + " digits");
+        }
+        format_.int_digits = i;
+        format_.dec_digits = d;
+    }
+
+    void unit_line(const std::string& line) {
+        const bool metric = line.starts_with("METRIC");
+        std::string_view rest = std::string_view(line).substr(metric ? 6 : 4);
+        set_units(metric, line);
+        while (!rest.empty()) {
+            if (rest.front() != ',') fail("cannot read " + line);
+            rest.remove_prefix(1);
+            const std::size_t comma = rest.find(',');
+            const std::string_view part = rest.substr(0, comma);
+            int i = 0, d = 0;
+            if (part == "LZ" || part == "TZ") {
+                zeros_line(std::string(part), line);
+            } else if (digit_pattern(part, i, d)) {
+                set_digits(i, d, line);
+            } else if (!part.empty()) {
+                fail("cannot read " + line);
+            }
+            rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma);
+        }
+    }
+
+    void zeros_line(const std::string& zeros, const std::string& line) {
+        set_zeros(zeros == "LZ", line);
+    }
+
+    // "T1C0.8", "T01F00S00C0.0280", "T1": defines and/or selects a tool.
+    void tool_line(const std::string& line) {
+        std::size_t i = 1;
+        std::int32_t number = 0;
+        while (i < line.size() && std::isdigit(static_cast<unsigned char>(line[i]))) {
+            if (number > 99999) fail("tool number too large in " + line);
+            number = number * 10 + (line[i++] - '0');
+        }
+        std::vector<Word> words;
+        const std::string_view parameters = std::string_view(line).substr(i);
+        if (!split_words(parameters, words, true)) fail("cannot read tool " + line);
+        bool defined = false;
+        for (const Word& w : words) {
+            if (w.letter != 'C') continue;
+            double value = 0;
+            if (!decimal(w.text, value) || value < 0 || value > 1000) {
+                fail("cannot read the diameter of " + line);
+            }
+            // Stored negative while the units are not yet known: read() converts it.
+            job_.tools[number] = Tool{number, format_.metric ? value * unit_mm() : -value};
+            defined = true;
+        }
+        if (!defined && !job_.tools.contains(number) && number != 0) {
+            job_.tools[number] = Tool{number, 0};
+        }
+        if (!header_ || !defined) tool_ = number;
+    }
+
+    // Splits "X1.5Y-2G85X3Y4" into letter and number words; false when a letter that no
+    // body line may hold appears (`any_letter` accepts every letter, for tool parameters).
+    static bool split_words(std::string_view line, std::vector<Word>& words,
+                            bool any_letter = false) {
+        std::size_t i = 0;
+        while (i < line.size()) {
+            const char letter = line[i];
+            if (letter < 'A' || letter > 'Z') return false;
+            if (!any_letter && std::string_view("XYGMR").find(letter) == std::string_view::npos) {
+                return false;
+            }
+            std::size_t j = i + 1;
+            while (j < line.size() && (std::isdigit(static_cast<unsigned char>(line[j])) ||
+                                       line[j] == '.' || line[j] == '+' || line[j] == '-')) {
+                ++j;
+            }
+            words.push_back(Word{letter, line.substr(i + 1, j - i - 1)});
+            i = j;
+        }
+        return true;
+    }
+
+    static bool decimal(std::string_view text, double& value) {
+        if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+        if (text.empty()) return false;
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+        return ec == std::errc() && end == text.data() + text.size() && std::isfinite(value);
+    }
+
+    double unit_mm() { return format_.metric.value_or(true) ? 1.0 : 25.4; }
+
+    void need_units() {
+        if (format_.metric) return;
+        if (!generator_) {
+            fail("the file does not say whether it is in millimetres or inches; " +
+                 std::string(FORMAT_HINT));
+        }
+        format_.metric = generator_->metric;
+        job_.relied.push_back(std::string(generator_->name) + " default (named on line " +
+                              std::to_string(generator_line_) +
+                              "): " + (generator_->metric ? "millimetres" : "inches"));
+    }
+
+    // Settles the implied-decimal format for a number of `count` digits.
+    void need_format(std::string_view number) {
+        const int count = static_cast<int>(number.size());
+        if (!format_.int_digits && generator_) {
+            const bool mm = *format_.metric;
+            format_.int_digits = mm ? generator_->mm_int : generator_->inch_int;
+            format_.dec_digits = mm ? generator_->mm_dec : generator_->inch_dec;
+            job_.relied.push_back(std::string(generator_->name) + " default (named on line " +
+                                  std::to_string(generator_line_) +
+                                  "): " + std::to_string(*format_.int_digits) + ":" +
+                                  std::to_string(*format_.dec_digits) + " digits");
+        }
+        if (!format_.leading && generator_ && generator_->leading) {
+            format_.leading = generator_->leading;
+            job_.relied.push_back(
+                std::string(generator_->name) + " default (named on line " +
+                std::to_string(generator_line_) + "): " +
+                (*generator_->leading ? "leading zeros kept (LZ)" : "trailing zeros kept (TZ)"));
+        }
+        if (!format_.int_digits) {
+            fail("the number " + std::string(number) +
+                 " has no decimal point and the file does not state its digits; " + FORMAT_HINT);
+        }
+        if (!format_.leading && count != *format_.int_digits + *format_.dec_digits) {
+            fail("the number " + std::string(number) +
+                 " has no decimal point and the file does not say which zeros it leaves out; " +
+                 FORMAT_HINT);
+        }
+    }
+
+    // A coordinate in millimetres.
+    double coordinate(std::string_view text) {
+        need_units();
+        std::string_view digits = text;
+        bool negative = false;
+        if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) {
+            negative = digits.front() == '-';
+            digits.remove_prefix(1);
+        }
+        if (digits.empty() || digits.find_first_of("+-") != std::string_view::npos) {
+            fail("cannot read the coordinate '" + std::string(text) + "'");
+        }
+        double value = 0;
+        if (digits.find('.') != std::string_view::npos) {
+            if (!decimal(digits, value))
+                fail("cannot read the coordinate '" + std::string(text) + "'");
+            if (!decimal_seen_) {
+                decimal_seen_ = true;
+                job_.relied.push_back("decimal numbers" + where());
+            }
+        } else {
+            if (digits.size() > 18) fail("the coordinate '" + std::string(text) + "' is too long");
+            // Zero reads the same in every format.
+            if (digits.find_first_not_of('0') == std::string_view::npos) return 0.0;
+            need_format(digits);
+            if (!implied_seen_) {
+                implied_seen_ = true;
+                job_.relied.push_back("implied-decimal numbers" + where() + ", read as " +
+                                      format_text());
+            }
+            std::uint64_t whole = 0;
+            std::from_chars(digits.data(), digits.data() + digits.size(), whole);
+            const int count = static_cast<int>(digits.size());
+            const int shift =
+                format_.leading.value_or(true) ? count - *format_.int_digits : *format_.dec_digits;
+            value = static_cast<double>(whole) / std::pow(10.0, shift);
+        }
+        value *= unit_mm();
+        if (!(std::fabs(value) < MAX_MM)) {
+            fail("the coordinate '" + std::string(text) + "' is out of range");
+        }
+        return negative ? -value : value;
+    }
+
+    std::string format_text() const {
+        std::string text = format_.metric ? (*format_.metric ? "METRIC" : "INCH") : "?";
+        text += format_.leading ? (*format_.leading ? ",LZ" : ",TZ") : ",?";
+        if (format_.int_digits) {
+            text += "," + std::to_string(*format_.int_digits) + ":" +
+                    std::to_string(*format_.dec_digits);
+        } else {
+            text += ",?";
+        }
+        return text;
+    }
+
+    // A position from the X and Y words of a line, modal and absolute or incremental.
+    Point position(const Point& from, const std::optional<std::string_view>& x,
+                   const std::optional<std::string_view>& y) {
+        Point p = from;
+        if (x) p.x = incremental_ ? from.x + coordinate(*x) : coordinate(*x) + origin_.x;
+        if (y) p.y = incremental_ ? from.y + coordinate(*y) : coordinate(*y) + origin_.y;
+        if (!(std::fabs(p.x) < MAX_MM && std::fabs(p.y) < MAX_MM)) fail("position out of range");
+        return p;
+    }
+
+    void drill(const Point& p) { job_.holes.push(p.x, p.y, tool_); }
+
+    double diameter_for_path() {
+        const auto it = job_.tools.find(tool_);
+        const double d = it == job_.tools.end() ? 0 : it->second.diameter_mm;
+        if (d == 0) {
+            fail("a slot or routed path with tool T" + std::to_string(tool_) +
+                 ", whose diameter the file does not state");
+        }
+        return d < 0 ? -d * unit_mm() : d;
+    }
+
+    // Holes along a path, spaced no more than the tool's diameter, both ends included.
+    void row(const std::vector<Point>& path) {
+        const double spacing = diameter_for_path();
+        std::int64_t added = 1;
+        drill(path.front());
+        for (std::size_t k = 1; k < path.size(); ++k) {
+            const Point a = path[k - 1];
+            const Point b = path[k];
+            const double length = std::hypot(b.x - a.x, b.y - a.y);
+            if (length == 0) continue;
+            const double count = std::ceil(length / spacing - 1e-9);
+            if (count > 1e7) fail("a slot or routed path too long for its tool");
+            const auto n = std::max<std::int64_t>(1, static_cast<std::int64_t>(count));
+            for (std::int64_t i = 1; i <= n; ++i) {
+                const double t = static_cast<double>(i) / static_cast<double>(n);
+                drill(Point{a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t});
+            }
+            added += n;
+        }
+        job_.path_holes += added;
+    }
+
+    void flush_path() {
+        if (path_.empty()) return;
+        row(path_);
+        ++job_.routed_paths;
+        path_.clear();
+    }
+
+    void body_line(const std::string& line, const std::vector<Word>& words) {
+        std::optional<std::string_view> x, y, x2, y2;
+        bool slot = false, zero_set = false, move = false;
+        std::vector<int> m_codes;
+        for (const Word& w : words) {
+            if (w.letter == 'X' || w.letter == 'Y') {
+                auto& target = w.letter == 'X' ? (slot ? x2 : x) : (slot ? y2 : y);
+                if (target) fail("two " + std::string(1, w.letter) + " coordinates in " + line);
+                target = w.text;
+                continue;
+            }
+            int code = -1;
+            const auto [end, ec] =
+                std::from_chars(w.text.data(), w.text.data() + w.text.size(), code);
+            if (ec != std::errc() || end != w.text.data() + w.text.size()) {
+                fail("cannot read '" + line.substr(0, 40) + "'");
+            }
+            if (w.letter == 'R') fail("repeat codes (R) are not supported: " + line);
+            if (w.letter == 'M') {
+                m_codes.push_back(code);
+                continue;
+            }
+            switch (code) {
+                case 0:
+                    rout_ = true;
+                    linear_ = false;
+                    break;
+                case 1:
+                    rout_ = true;
+                    linear_ = true;
+                    break;
+                case 2:
+                case 3:
+                    fail("circular routing (G02/G03) is not supported: " + line);
+                case 4:
+                    return;  // dwell: its X is a time
+                case 5:
+                case 81:
+                    flush_path();
+                    rout_ = false;
+                    break;
+                case 85:
+                    if (!x && !y) fail("G85 slot without a start point: " + line);
+                    slot = true;
+                    break;
+                case 90:
+                    incremental_ = false;
+                    break;
+                case 91:
+                    incremental_ = true;
+                    break;
+                case 93:
+                    zero_set = true;
+                    break;
+                case 40:
+                case 41:
+                case 42:
+                    break;  // cutter compensation: the centre line is what is drilled
+                default:
+                    fail("unsupported command G" + std::string(w.text) + ": " + line);
+            }
+        }
+        move = x || y;
+        if (zero_set) {
+            origin_ = Point{x ? coordinate(*x) : 0.0, y ? coordinate(*y) : 0.0};
+            job_.relied.push_back(line + where() + ": origin moved");
+        } else if (slot) {
+            const Point start = position(current_, x, y);
+            const Point end = position(start, x2, y2);
+            row({start, end});
+            ++job_.slots;
+            current_ = end;
+        } else if (move) {
+            const Point p = position(current_, x, y);
+            if (!rout_) {
+                drill(p);
+            } else if (!path_.empty() && linear_) {
+                path_.push_back(p);
+            } else if (!path_.empty()) {
+                fail("a rapid move (G00) while the router is down: " + line);
+            }
+            current_ = p;
+        }
+        for (const int code : m_codes) m_code(code, line);
+    }
+
+    void m_code(int code, const std::string& line) {
+        switch (code) {
+            case 15:
+                if (!rout_) fail("M15 outside routing: " + line);
+                path_.assign(1, current_);
+                break;
+            case 16:
+            case 17:
+                flush_path();
+                break;
+            case 30:
+            case 0:
+                ended_ = true;
+                break;
+            case 48:
+                header_ = true;
+                break;
+            case 95:
+                header_ = false;
+                break;
+            case 71:
+                set_units(true, line);
+                break;
+            case 72:
+                set_units(false, line);
+                break;
+            case 6:
+            case 9:
+                break;  // optional stop, inspection stop
+            default:
+                fail("unsupported command M" + std::to_string(code) + ": " + line);
+        }
+    }
+
+    std::string dialect() const {
+        std::string text = "Excellon";
+        if (generator_) text += " from " + std::string(generator_->name);
+        text += ", " + std::string(format_.metric.value_or(true) ? "metric" : "inch");
+        if (implied_seen_) text += ", implied decimals " + format_text();
+        if (decimal_seen_) text += ", decimal numbers";
+        return text;
+    }
+
+    ByteSource source_;
+    bool given_;
+    DrillJob job_;
+    ExcellonFormat format_;
+    const Generator* generator_ = nullptr;
+    std::int64_t generator_line_ = 0;
+    std::int64_t line_number_ = 0;
+    bool header_ = false;
+    bool ended_ = false;
+    bool incremental_ = false;
+    bool rout_ = false;
+    bool linear_ = false;
+    bool decimal_seen_ = false;
+    bool implied_seen_ = false;
+    std::int32_t tool_ = 0;
+    Point current_;
+    Point origin_;
+    std::vector<Point> path_;
+};
+
+}  // namespace
+
+ExcellonFormat parse_excellon_format(const std::string& text) {
+    const std::string line = upper(text);
+    ExcellonFormat format;
+    const std::size_t one = line.find(',');
+    const std::size_t two = one == std::string::npos ? one : line.find(',', one + 1);
+    int i = 0, d = 0;
+    if (two != std::string::npos) {
+        const std::string units = line.substr(0, one);
+        const std::string zeros = line.substr(one + 1, two - one - 1);
+        if ((units == "METRIC" || units == "INCH") && (zeros == "LZ" || zeros == "TZ") &&
+            digit_pair(std::string_view(line).substr(two + 1), i, d)) {
+            format.metric = units == "METRIC";
+            format.leading = zeros == "LZ";
+            format.int_digits = i;
+            format.dec_digits = d;
+            return format;
+        }
+    }
+    throw PrepError(
+        "--excellon-format wants UNITS,ZEROS,I:D such as METRIC,LZ,3:3 or INCH,TZ,2:4, not '" +
+        text + "'");
+}
+
+DrillJob read_excellon(const std::string& path, const std::optional<ExcellonFormat>& given) {
+    return Reader(path, given).read();
+}
+
+}  // namespace prep

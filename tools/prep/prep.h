@@ -1,0 +1,44 @@
+// prep.h - cncmirel-prep: turns the drill and HP-GL files that PCB CAD programs export into
+// jobs in exactly the dialect the controller reads, placed on the table, and reports every
+// assumption it made on the way.
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "excellon.h"
+#include "place.h"
+
+namespace prep {
+
+inline constexpr int EXIT_OK = 0;
+inline constexpr int EXIT_USAGE = 2;  // usage error, unreadable or unsupported input
+
+struct Options {
+    std::string input;
+    std::string output;
+    bool split_tools = true;
+    PlaceOptions place;
+    std::optional<ExcellonFormat> excellon_format;
+    double hpgl_unit_mm = 0.025;
+    bool nearest = false;
+    std::string params;  // empty: no machine check
+    bool quiet = false;
+};
+
+const char* usage_text();
+
+// Reads the options (the command line without the program's name); throws PrepError.
+// Returns nothing for --help.
+std::optional<Options> parse_options(const std::vector<std::string>& args);
+
+// The conversion itself; the report goes to `out` unless quiet. Throws PrepError.
+void convert(const Options& options, std::FILE* out);
+
+// The whole program: returns the exit status; errors go to `err` as one line.
+int run_command_line(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
+
+}  // namespace prep

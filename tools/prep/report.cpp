@@ -1,0 +1,162 @@
+// report.cpp - the lines of the conversion report.
+#include "report.h"
+
+#include <cstdarg>
+
+#include "hpgl.h"
+
+namespace prep {
+
+namespace {
+
+long long ll(std::int64_t v) {
+    return static_cast<long long>(v);
+}
+
+}  // namespace
+
+void Report::print(const char* format, ...) {
+    if (!out_) return;
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(out_, format, args);
+    va_end(args);
+}
+
+void Report::box(const char* title, const Box& b) {
+    print("%s: X %.3f .. %.3f, Y %.3f .. %.3f mm (%.3f x %.3f mm)\n", title, b.min_x, b.max_x,
+          b.min_y, b.max_y, b.max_x - b.min_x, b.max_y - b.min_y);
+}
+
+void Report::drill_input(const std::string& path, const DrillJob& job,
+                         const std::map<std::int32_t, std::int64_t>& holes_per_tool) {
+    print("input: %s\n", path.c_str());
+    print("kind: drill file (%s)\n", job.dialect.c_str());
+    for (const std::string& r : job.relied) print("relied on: %s\n", r.c_str());
+    if (job.ignored_lines) {
+        print("header lines that do not change positions, ignored: %lld\n", ll(job.ignored_lines));
+    }
+    print("units: %s (written in whole millimetres)\n",
+          job.units == "mm" ? "millimetres" : "inches, converted at 25.4 mm per inch");
+    for (const auto& [number, count] : holes_per_tool) {
+        const auto it = job.tools.find(number);
+        if (number == 0 && it == job.tools.end()) {
+            print("tool: none selected: %lld holes\n", ll(count));
+        } else if (it == job.tools.end() || it->second.diameter_mm <= 0) {
+            print("tool T%02d: diameter not stated: %lld holes\n", number, ll(count));
+        } else {
+            print("tool T%02d: %.3f mm: %lld holes\n", number, it->second.diameter_mm, ll(count));
+        }
+    }
+    print("holes: %lld, of them %lld along %lld slots and %lld routed paths\n",
+          ll(static_cast<std::int64_t>(job.holes.size())), ll(job.path_holes), ll(job.slots),
+          ll(job.routed_paths));
+}
+
+void Report::plot_input(const std::string& path, const PlotJob& job) {
+    print("input: %s\n", path.c_str());
+    print("kind: HP-GL, %lld commands\n", ll(job.commands));
+    for (const std::string& r : job.relied) print("relied on: %s\n", r.c_str());
+    print(
+        "strokes: %zu, vertices %zu; arcs and circles flattened to chords within %.2f mm: "
+        "%lld; labels skipped: %lld\n",
+        job.stroke_count(), job.points.size(), ARC_TOLERANCE_MM, ll(job.arcs), ll(job.labels));
+    std::int64_t skipped = 0;
+    std::string drawing;
+    std::string names;
+    for (const auto& [m, count] : job.skipped) {
+        skipped += count;
+        names += " " + m + " " + std::to_string(count);
+        if (hpgl_drawing_command(m)) drawing += " " + m;
+    }
+    print("skipped commands: %lld%s%s\n", ll(skipped), names.empty() ? "" : ":", names.c_str());
+    if (!drawing.empty()) {
+        print(
+            "WARNING: skipped commands that draw shapes of their own:%s; those shapes are not "
+            "in the output\n",
+            drawing.c_str());
+    }
+}
+
+void Report::placement(const Box& file_box, const Transform& t, const PlaceOptions& o) {
+    box("bounding box in the file", file_box);
+    if (o.corner) {
+        print("placement: lower-left corner at %.3f, %.3f mm", o.margin_mm + o.offset_x,
+              o.margin_mm + o.offset_y);
+    } else {
+        print("placement: the file's own coordinates");
+        if (o.offset_x != 0 || o.offset_y != 0) {
+            print(" shifted by %.3f, %.3f mm", o.offset_x, o.offset_y);
+        }
+    }
+    print("%s\n", o.mirror_x ? ", mirrored about the vertical centre line" : "");
+    Box placed;
+    placed.add(t.apply(Point{file_box.min_x, file_box.min_y}));
+    placed.add(t.apply(Point{file_box.max_x, file_box.max_y}));
+    box("bounding box on the table", placed);
+}
+
+void Report::drill_output(const std::string& path, std::int64_t holes, std::int64_t travel,
+                          std::optional<std::int64_t> travel_in_file_order, std::int64_t shared) {
+    print("output: %s: %lld holes, axis travel %lld mm", path.c_str(), ll(holes), ll(travel));
+    if (travel_in_file_order) print(" (in file order %lld mm)", ll(*travel_in_file_order));
+    print("\n");
+    if (shared) {
+        print("WARNING: %lld holes of %s land on the whole millimetre of another\n", ll(shared),
+              path.c_str());
+    }
+}
+
+void Report::plot_output(const std::string& path, const PlotWritten& w) {
+    print(
+        "output: %s: %lld strokes, %lld PA lines; %lld points dropped that rounded onto the "
+        "point before; %lld strokes reduced to one point (a plunge)\n",
+        path.c_str(), ll(w.strokes), ll(w.vertices), ll(w.dropped), ll(w.single));
+    print("X is written 50 mm less: the controller adds 50 mm to every X of a plot file\n");
+}
+
+void Report::rounding(const RoundingError& e) {
+    print(
+        "rounding to whole millimetres: mean %.3f mm, worst %.3f mm (worst on one axis %.3f mm)\n",
+        e.count ? e.sum / static_cast<double>(e.count) : 0.0, e.worst, e.worst_axis);
+}
+
+void Report::machine(const MachineReport* m, const Outside& outside,
+                     const std::vector<std::string>& outputs) {
+    if (outside.below_zero > 0) {
+        print(
+            "WARNING: %lld points lie below 0 on an axis: the controller moves them to the "
+            "table's edge\n",
+            ll(outside.below_zero));
+    }
+    if (!m) return;
+    print("machine: table %d x %d mm; ", m->table_x_mm, m->table_y_mm);
+    if (outside.beyond_table + outside.below_zero == 0) {
+        print("every point lies on the table\n");
+    } else {
+        print("WARNING: %lld points lie outside the table\n",
+              ll(outside.beyond_table + outside.below_zero));
+    }
+    if (m->scale_in_file != 100) {
+        print(
+            "WARNING: the parameter file has scale %d; set scale 100 for these jobs (the "
+            "durations below are for scale 100)\n",
+            m->scale_in_file);
+    }
+    for (std::size_t i = 0; i < m->jobs.size(); ++i) {
+        const MachineJob& j = m->jobs[i];
+        if (j.error.empty()) {
+            print("duration at 60 Hz: %s: %s s (%llu moving passes)\n", outputs[i].c_str(),
+                  j.seconds.c_str(), static_cast<unsigned long long>(j.passes));
+        } else {
+            print("duration at 60 Hz: %s: not known: %s\n", outputs[i].c_str(), j.error.c_str());
+        }
+    }
+}
+
+void Report::closing(bool drilling) {
+    print(drilling ? "controller: set scale 100; open each output as a drilling job (.drl)\n"
+                   : "controller: set scale 100; open the output as a milling job (.plt)\n");
+}
+
+}  // namespace prep

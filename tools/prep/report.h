@@ -1,0 +1,57 @@
+// report.h - the conversion report on standard output: what the input was, every header line
+// and default the positions depend on, what was written, how far rounding moved the points,
+// and with a parameter file the table check and the durations.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "machine.h"
+#include "model.h"
+#include "place.h"
+#include "writers.h"
+
+namespace prep {
+
+// Points that the controller would not reach where they are meant to be.
+struct Outside {
+    std::int64_t below_zero = 0;
+    std::int64_t beyond_table = 0;  // counted only against a known table
+
+    void add(const IntPoint& p, const MachineReport* m) {
+        if (p.x < 0 || p.y < 0) {
+            ++below_zero;
+        } else if (m && (p.x > m->table_x_mm || p.y > m->table_y_mm)) {
+            ++beyond_table;
+        }
+    }
+};
+
+class Report {
+public:
+    explicit Report(std::FILE* out) : out_(out) {}  // a null file: no report
+
+    void drill_input(const std::string& path, const DrillJob& job,
+                     const std::map<std::int32_t, std::int64_t>& holes_per_tool);
+    void plot_input(const std::string& path, const PlotJob& job);
+    void placement(const Box& file_box, const Transform& t, const PlaceOptions& options);
+    void drill_output(const std::string& path, std::int64_t holes, std::int64_t travel,
+                      std::optional<std::int64_t> travel_in_file_order, std::int64_t shared);
+    void plot_output(const std::string& path, const PlotWritten& written);
+    void rounding(const RoundingError& error);
+    void machine(const MachineReport* machine, const Outside& outside,
+                 const std::vector<std::string>& outputs);
+    void closing(bool drilling);
+
+private:
+    void print(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void box(const char* title, const Box& b);
+
+    std::FILE* out_;
+};
+
+}  // namespace prep

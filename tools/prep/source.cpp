@@ -1,0 +1,66 @@
+// source.cpp - block-buffered reading of the input file.
+#include "source.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "model.h"
+
+namespace prep {
+
+namespace {
+
+constexpr std::size_t BLOCK = 1 << 16;
+
+int open_regular(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) throw PrepError("cannot read " + path + ": " + std::strerror(errno));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        throw PrepError("cannot read " + path + ": not a regular file");
+    }
+    return fd;
+}
+
+}  // namespace
+
+ByteSource::ByteSource(const std::string& path) : path_(path), buffer_(BLOCK) {
+    fd_ = open_regular(path);
+}
+
+ByteSource::~ByteSource() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+bool ByteSource::refill() {
+    base_ += static_cast<std::int64_t>(len_);
+    pos_ = 0;
+    len_ = 0;
+    for (;;) {
+        const ssize_t got = ::read(fd_, buffer_.data(), buffer_.size());
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) throw PrepError("cannot read " + path_ + ": " + std::strerror(errno));
+        len_ = static_cast<std::size_t>(got);
+        return got > 0;
+    }
+}
+
+void ByteSource::skip_byte_order_mark() {
+    if (offset() != 0 || peek() != 0xef) return;
+    if (len_ >= 3 && buffer_[1] == '\xbb' && buffer_[2] == '\xbf') pos_ = 3;
+}
+
+std::string read_head(const std::string& path, std::size_t limit) {
+    ByteSource source(path);
+    std::string head;
+    for (int c; head.size() < limit && (c = source.get()) >= 0;)
+        head.push_back(static_cast<char>(c));
+    return head;
+}
+
+}  // namespace prep
