@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "drive/phase_cycle.h"
-#include "drive/port_layout.h"
+#include "base/port_layout.h"
 #include "platform/clock.h"
 #include "platform/port.h"
 #include "platform/step_wait.h"

@@ -10,7 +10,7 @@
 #include <optional>
 
 #include "app/param_file.h"
-#include "app/settings.h"
+#include "base/settings.h"
 #include "drive/motion.h"
 #include "model.h"
 #include "sim.h"
