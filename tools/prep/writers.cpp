@@ -70,6 +70,10 @@ PlotWritten write_plot(std::FILE* file, const PlotJob& job, const Transform& t) 
         out.end_line();
         ++w.vertices;
     };
+    // The plotter's initialisation, which the controller skips: a job opened afresh starts with
+    // no pen command seen.
+    out.text("IN;");
+    out.end_line();
     IntPoint last;
     for (std::size_t s = 0; s < job.stroke_count(); ++s) {
         const std::size_t begin = job.starts[s];

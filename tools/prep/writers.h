@@ -34,7 +34,7 @@ struct PlotWritten {
     std::int64_t bytes = 0;
 };
 
-// Writes every stroke: "PU;", its first point, "PD;", its other points, and at the end
+// Writes "IN;", then every stroke: "PU;", its first point, "PD;", its other points, and at the end
 // "PU;" with the last point again, so that the job ends raised where it stopped.
 PlotWritten write_plot(std::FILE* file, const PlotJob& job, const Transform& t);
 
