@@ -18,7 +18,7 @@ using namespace ids;
 
 // One control and what its events do (null: it raises none that matter).
 struct PanelRow {
-    ControlSpec spec;
+    ControlSpec control;
     void (*handler)();
 };
 
@@ -151,7 +151,7 @@ constexpr std::array<ShortcutSpec, 17> SHORTCUTS = {{
 
 void (*control_handler(int control_id))() {
     for (const PanelRow& row : CONTROLS) {
-        if (row.spec.id == control_id) return row.handler;
+        if (row.control.id == control_id) return row.handler;
     }
     return nullptr;
 }
@@ -170,7 +170,7 @@ void register_panel_shortcuts() {
 }
 
 void create_panel() {
-    for (const PanelRow& row : CONTROLS) platform::create_control(row.spec);
+    for (const PanelRow& row : CONTROLS) platform::create_control(row.control);
 }
 
 void create_panel_labels() {

@@ -328,8 +328,8 @@ TEST(HpglReader, OneCommandPerLineRelativeMovesAndLowerCase) {
     expect_stroke(s[0], {{0, 0}, {10, 0}, {10, 10}});
     expect_stroke(s[1], {{25, 25}, {25, 30}});
     // Another plotter unit scales everything.
-    const auto s10 = strokes_of(read_hpgl(data("vector_program.hpgl"), 0.01));
-    expect_stroke(s10[1], {{10, 10}, {10, 12}});
+    const auto hundredths = strokes_of(read_hpgl(data("vector_program.hpgl"), 0.01));
+    expect_stroke(hundredths[1], {{10, 10}, {10, 12}});
 }
 
 // Every vertex on the circle, and every chord's middle within the tolerance of it.
