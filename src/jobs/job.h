@@ -62,3 +62,9 @@ using SegmentSink = std::function<void(std::int32_t x1_px, std::int32_t y1_px, s
 // The file's identity now; its size is -1 when it cannot be opened for reading as a job (missing,
 // unreadable, or not a regular file).
 FileIdentity job_file_identity(const std::string& file_name);
+
+// Whether a job file of this size fits the run's 32-bit byte offsets; a longer one is refused at
+// open.
+constexpr bool fits_byte_offsets(std::int64_t size) {
+    return size <= INT32_MAX;
+}

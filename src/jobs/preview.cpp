@@ -95,7 +95,7 @@ OpenedJob open_job_file(const std::string& chosen) {
         // A job that cannot be read, or is too long for byte offsets, is refused here rather
         // than found out during a run; the old drawing and label stay.
         const FileIdentity identity = job_file_identity(job_state.job_file_name);
-        if (identity.size < 0 || identity.size > std::numeric_limits<std::int32_t>::max()) {
+        if (identity.size < 0 || !fits_byte_offsets(identity.size)) {
             job_state.job_file_name.clear();
             opened.message = texts::FILE_NOT_OPENED;
             return opened;

@@ -161,21 +161,6 @@ int run_command(const std::vector<std::string>& args, std::FILE* out, std::FILE*
     return run_job(options, out, err);
 }
 
-// Whether the controller would open the job file: a regular file it can read, short enough for
-// byte offsets; reports it when not.
-bool job_file_readable(const std::string& job_file, std::FILE* err) {
-    const std::int64_t size = job_file_identity(job_file).size;
-    if (size < 0) {
-        error_line(err, "cannot read job file " + job_file);
-        return false;
-    }
-    if (size > std::numeric_limits<std::int32_t>::max()) {
-        error_line(err, "job file too long for byte offsets: " + job_file);
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 const char* usage_text() {
@@ -194,7 +179,17 @@ int finish_output(LineWriter& lines, std::FILE* err) {
 }
 
 bool check_job_file(const std::string& job_file, std::FILE* err) {
-    return job_file_readable(job_file, err);
+    // The same refusals as the controller's at open: not a readable regular file, or too long.
+    const std::int64_t size = job_file_identity(job_file).size;
+    if (size < 0) {
+        error_line(err, "cannot read job file " + job_file);
+        return false;
+    }
+    if (!fits_byte_offsets(size)) {
+        error_line(err, "job file too long for byte offsets: " + job_file);
+        return false;
+    }
+    return true;
 }
 
 int run_command_line(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
