@@ -456,6 +456,50 @@ TEST_F(SimTest, ErrorsAreOneLineOnStandardErrorWithStatus2) {
     }
 }
 
+// An output path that is one of the inputs (by any name) or the other output is refused before
+// anything is opened: the inputs stay as they were and no file is made.
+TEST_F(SimTest, AnOutputThatNamesAnInputIsRefusedAndNothingIsWritten) {
+    fs::copy_file(data("drill_example.drl"), work_ / "j.drl");
+    const std::string job = work("j.drl");
+    const std::string job_bytes = read_file(job);
+    const std::string params = write_params("p.ini", DRILL_PARAMS);
+    const std::string params_bytes = read_file(params);
+    fs::create_symlink("j.drl", work_ / "link.drl");
+    fs::create_hard_link(job, work_ / "hard.drl");
+    fs::create_directory(work_ / "sub");
+    const std::vector<std::vector<std::string>> cases = {
+        {"run", job, "--params", params, "--port-log", job},
+        {"run", job, "--params", params, "--png", job},
+        {"run", job, "--params", params, "--png", "j.drl"},
+        {"run", job, "--params", params, "--port-log", work("sub/../j.drl")},
+        {"run", job, "--params", params, "--port-log", work("link.drl")},
+        {"run", job, "--params", params, "--port-log", work("hard.drl")},
+        {"run", job, "--params", params, "--png", params},
+        {"run", job, "--port-log", "Param.ini"},  // the default parameter file, missing
+        {"run", job, "--params", work("new.ini"), "--png", work("sub/../new.ini")},
+        {"run", job, "--params", params, "--port-log", work("out"), "--png", work("out")},
+    };
+    for (const auto& args : cases) {
+        std::string shown;
+        for (const std::string& a : args) shown += " [" + a + "]";
+        SCOPED_TRACE(shown);
+        const Outcome outcome = sim(args);
+        EXPECT_EQ(outcome.status, 2);
+        EXPECT_EQ(outcome.out, "");
+        EXPECT_EQ(line_count(outcome.err), 1u) << outcome.err;
+        EXPECT_EQ(read_file(job), job_bytes);
+        EXPECT_EQ(read_file(params), params_bytes);
+        EXPECT_FALSE(fs::exists(work_ / "Param.ini"));
+        EXPECT_FALSE(fs::exists(work_ / "new.ini"));
+        EXPECT_FALSE(fs::exists(work_ / "out"));
+    }
+    // Outputs of their own still work beside the same inputs.
+    const Outcome fine = sim({"run", job, "--params", params, "--port-log", work("port.log"),
+                              "--png", work("area.png")});
+    EXPECT_EQ(fine.status, 0) << fine.err;
+    EXPECT_TRUE(fs::exists(work_ / "port.log") && fs::exists(work_ / "area.png"));
+}
+
 // Output that cannot be written (a full disk) is an error, never a quiet success with the
 // lines cut off.
 TEST_F(SimTest, OutputThatCannotBeWrittenEndsWithStatus2) {

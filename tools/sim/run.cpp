@@ -1,8 +1,12 @@
 // run.cpp - the `run` verb: start-up, open the job, Start, and the main-loop passes until the
 // motion has ended, with every event of the run listed in the order it happens.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "app/controls.h"
 #include "app/param_file.h"
@@ -251,10 +255,54 @@ bool write_png(OutputFile& file) {
     return file.close() && written;
 }
 
+// Whether two paths name one file: the same device and inode when both exist, else the same
+// path once links and ".." are resolved (an output not made yet that would become the input).
+bool same_file(const std::string& a, const std::string& b) {
+    struct stat sa {};
+    struct stat sb {};
+    if (::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0) {
+        return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    }
+    std::error_code ea;
+    std::error_code eb;
+    const std::filesystem::path ca = std::filesystem::weakly_canonical(a, ea);
+    const std::filesystem::path cb = std::filesystem::weakly_canonical(b, eb);
+    if (ea || eb) return a == b;
+    return ca == cb;
+}
+
+// An output file that is one of the run's inputs, or the other output, would be emptied before
+// it is read or written twice over: refused with its error line before anything is opened.
+bool outputs_apart(const RunOptions& options, std::FILE* err) {
+    struct Named {
+        const char* what;
+        const std::string& path;
+    };
+    const Named inputs[] = {{"the job file", options.job_file},
+                            {"the parameter file", options.params_file}};
+    const Named outputs[] = {{"--port-log", options.port_log_file}, {"--png", options.png_file}};
+    for (const Named& output : outputs) {
+        if (output.path.empty()) continue;
+        for (const Named& input : inputs) {
+            if (input.path.empty() || !same_file(output.path, input.path)) continue;
+            report_error(err, std::string(output.what) + " " + output.path + " is " + input.what +
+                                  ": an output never overwrites an input");
+            return false;
+        }
+    }
+    if (!options.port_log_file.empty() && !options.png_file.empty() &&
+        same_file(options.port_log_file, options.png_file)) {
+        report_error(err, "--port-log and --png name one file: " + options.png_file);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int run_job(const RunOptions& options, std::FILE* out, std::FILE* err) {
     if (!check_job_file(options.job_file, err)) return EXIT_USAGE;
+    if (!outputs_apart(options, err)) return EXIT_USAGE;
     OutputFile port_log_file;
     OutputFile png_file;
     if (!port_log_file.open(options.port_log_file, err) || !png_file.open(options.png_file, err)) {

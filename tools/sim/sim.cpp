@@ -35,8 +35,8 @@ constexpr const char* USAGE =
     "         --port-log FILE every byte written to the port from Start on, raw\n"
     "         --png FILE      the drawing area of the last pass as a PNG picture\n"
     "\n"
-    "Exit status: 0 done; 2 usage error, unreadable job file or unwritable output file;\n"
-    "3 a job that did not end.\n";
+    "Exit status: 0 done; 2 usage error, unreadable job file, unwritable output file or an\n"
+    "output that names an input (nothing is written then); 3 a job that did not end.\n";
 
 void error_line(std::FILE* err, std::string_view text) {
     std::fprintf(err, "cncmirel-sim: %.*s\n", static_cast<int>(text.size()), text.data());
