@@ -5,6 +5,7 @@
 #   ./mirel.sh sanitize   build and run the unit and scenario tests with ASan and UBSan
 #   ./mirel.sh build      only build
 #   ./mirel.sh package    build the Debian package into build/ and check it (lintian, validators)
+#   ./mirel.sh fuzz [S]   fuzz every reader with clang's engine, S seconds each (default 60)
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -15,6 +16,7 @@ jobs="${JOBS:-$(nproc 2>/dev/null || echo 2)}"
 build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev
                 libgtest-dev libgmock-dev fonts-dejavu-core qt6-base-private-dev)
 test_packages=(xvfb xauth xdotool x11-apps imagemagick locales python3)
+fuzz_packages=(cmake ninja-build clang libclang-rt-dev)
 package_packages=(dpkg-dev file desktop-file-utils appstream lintian man-db)
 
 install_packages() {
@@ -75,8 +77,12 @@ case "${1:-}" in
         (cd "$build" && cpack -G DEB)
         "$here/packaging/check-package.sh" "$build"/cncmirel_*.deb "$here"
         ;;
+    fuzz)
+        install_packages "${fuzz_packages[@]}"
+        exec "$here/fuzz/run.sh" "${2:-60}"
+        ;;
     *)
-        echo "usage: $0 run|test|sanitize|build|package" >&2
+        echo "usage: $0 run|test|sanitize|build|package|fuzz" >&2
         exit 2
         ;;
 esac
