@@ -515,6 +515,16 @@ TEST_F(SimTest, OutputThatCannotBeWrittenEndsWithStatus2) {
         EXPECT_EQ(outcome.status, 2);
         EXPECT_EQ(line_count(outcome.err), 1u) << outcome.err;
     }
+    // The same for the port log and the picture: the run's lines are all there, then one line
+    // names the file that could not be written.
+    for (const std::string option : {"--port-log", "--png"}) {
+        SCOPED_TRACE(option);
+        const Outcome outcome =
+            sim({"run", data("drill_example.drl"), "--params", params, option, "/dev/full"});
+        EXPECT_EQ(outcome.status, 2);
+        EXPECT_EQ(outcome.out, read_file(data("drill_example.run")));
+        EXPECT_EQ(outcome.err, "cncmirel-sim: cannot write /dev/full\n");
+    }
 }
 
 // --- the pass limit, in-process ---------------------------------------------------------------
