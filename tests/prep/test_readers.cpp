@@ -485,7 +485,7 @@ TEST(Detect, KindFromContentAndRefusedFormats) {
         {"G04 board*\n%FSLAX46Y46*%\n", "Gerber"},
         {"%FSLAX24Y24*%\n%MOIN*%\n", "Gerber"},
         {"\x1b%-12345X@PJL ENTER LANGUAGE=HPGL2\r\n\x1b%0BIN;", "PCL"},
-        {std::string("\x89PNG\r\n\x1a\n\0\0", 10), "binary"},
+        {std::string("\x01\x02\0\0", 4), "binary data (byte 1 at offset 0)"},
         {"hello world", "neither"}};
     for (const auto& [head, words] : refused) {
         try {
@@ -493,6 +493,40 @@ TEST(Detect, KindFromContentAndRefusedFormats) {
             ADD_FAILURE() << "accepted: " << head;
         } catch (const PrepError& e) {
             EXPECT_NE(std::string(e.what()).find(words), std::string::npos) << e.what();
+        }
+    }
+}
+
+// Binary files named by what they are, so the operator knows to unpack or re-export.
+TEST(Detect, ArchivesProgramsAndImagesByTheirFirstBytes) {
+    const std::string tar = "board.drl" + std::string(248, '\0') + "ustar\0" + "00";
+    const std::vector<std::pair<std::string, std::string>> known = {
+        {std::string("PK\x03\x04\x14\0\0\0", 8), "a ZIP archive: unpack it first"},
+        {std::string("PK\x05\x06\0\0\0\0", 8), "a ZIP archive: unpack it first"},
+        {"\x1f\x8b\x08\x08", "a gzip-compressed file: unpack it first"},
+        {"BZh91AY&SY\x12", "a bzip2-compressed file: unpack it first"},
+        {std::string("\xfd"
+                     "7zXZ\0\0",
+                     8),
+         "an xz-compressed file: unpack it first"},
+        {"\x28\xb5\x2f\xfd\x24", "a zstd-compressed file"},
+        {"7z\xbc\xaf\x27\x1c\x00\x04", "a 7z archive"},
+        {std::string("Rar!\x1a\x07\0", 7), "a RAR archive"},
+        {tar, "a tar archive: unpack it first"},
+        {std::string("\x7f"
+                     "ELF\x02\x01\x01\0",
+                     8),
+         "a program (ELF), not a job export"},
+        {"%PDF-1.7\n%\xe2\xe3", "a PDF document"},
+        {std::string("\x89PNG\r\n\x1a\n\0\0", 10), "a PNG image"},
+        {"\xff\xd8\xff\xe0", "a JPEG image"},
+    };
+    for (const auto& [head, words] : known) {
+        try {
+            detect_kind(head, "in.drl");
+            ADD_FAILURE() << "accepted: " << head;
+        } catch (const PrepError& e) {
+            EXPECT_EQ(std::string(e.what()).find("in.drl: " + words), 0u) << e.what();
         }
     }
 }
