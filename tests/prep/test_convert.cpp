@@ -2,9 +2,12 @@
 // controller's own readers (preview scan and fetches), placement, tool files, ordering, the
 // machine check, and the failures that must leave nothing written.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +20,7 @@
 #include "job_file_folder.h"
 #include "jobs/drill_file.h"
 #include "jobs/plot_file.h"
+#include "output.h"
 #include "prep.h"
 #include "sim.h"
 
@@ -234,8 +238,15 @@ TEST(Convert, FailuresWriteNothing) {
     const std::string drill = folder.write("in.drl", "M48\nMETRIC\n%\nX1.0Y1.0\nM30\n");
     const std::string plot = folder.write("in.plt", "IN;PD10,10;");
     const std::string bad = folder.write("bad.drl", "M48\nMETRIC\n%\nX1.0Y1.0\nQ1\nM30\n");
+    const std::string hostile =
+        folder.write("slots.drl", "M48\nMETRIC\nT1C0.00001\n%\nT1\nX0.0Y0.0G85X1000.0Y0.0\nM30\n");
+    const std::string zip = folder.write("in.zip", std::string("PK\x03\x04\x14\0\0\0", 8));
     fs::create_directory(folder.path("sub"));
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{hostile, "-o", folder.path("o.drl")}, "the job would have more than 10000000 points"},
+        {{zip, "-o", folder.path("o.drl")}, "a ZIP archive: unpack it first"},
+        {{drill, "-o", folder.path("sub") + "/" + std::string(256, 'n') + ".drl", "--tools", "all"},
+         "File name too long"},
         {{drill, "-o", folder.path("o.plt")}, "must end in .drl"},
         {{plot, "-o", folder.path("o.drl")}, "must end in .plt"},
         {{drill, "-o", folder.path("sub/../in.drl"), "--tools", "all"}, "would replace the input"},
@@ -348,6 +359,89 @@ TEST(Convert, PlotReportCountsWhatWasSkipped) {
           "X is written 50 mm less"}) {
         EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
     }
+}
+
+TEST(Convert, LongestOutputNameTheSystemTakes) {
+    JobFileFolder folder;
+    const std::string plot = folder.write("in.plt", "IN;PD10,10;");
+    const std::string name = std::string(246, 'p') + ".plt";  // 250 characters
+    const Result r = run({plot, "-o", folder.path(name)});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(names_in(folder), (std::vector<std::string>{"in.plt", name}));
+}
+
+// Two tools, so two outputs; the second cannot take its place.
+TEST(Convert, AnOutputThatCannotBeWrittenLeavesEveryOutputAsItWas) {
+    JobFileFolder folder;
+    const std::string in =
+        folder.write("in.drl", "M48\nMETRIC\nT1C0.8\nT2C1.0\n%\nT1\nX1.0Y1.0\nT2\nX2.0Y2.0\nM30\n");
+    folder.write("b-T01-0.80mm.drl", "old\n");
+    fs::create_directory(folder.path("b-T02-1.00mm.drl"));
+    const std::vector<std::string> before = names_in(folder);
+    const Result r = run({in, "-o", folder.path("b.drl")});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "cncmirel-prep: cannot write " + folder.path("b-T02-1.00mm.drl") +
+                         ": Is a directory\n");
+    EXPECT_TRUE(r.out.empty()) << r.out;
+    EXPECT_EQ(read_file(folder.path("b-T01-0.80mm.drl")), "old\n");
+    EXPECT_EQ(names_in(folder), before);
+}
+
+// A rename that fails part way (here the second temporary is gone) puts back the first
+// output; a commit that succeeds replaces what was there and leaves no temporary.
+TEST(OutputSet, RenamesIntoPlaceAllOrNone) {
+    JobFileFolder folder;
+    folder.write("a.drl", "old a\n");
+    const auto write_both = [&](OutputSet& set) {
+        std::fputs("new a\n", set.open(folder.path("a.drl")));
+        std::fputs("new b\n", set.open(folder.path("b.drl")));
+    };
+    {
+        OutputSet set(folder.path("in.drl"));
+        write_both(set);
+        set.close_all();
+        ASSERT_EQ(::unlink(set.temporary_path(1).c_str()), 0);
+        EXPECT_THROW(set.commit(), PrepError);
+    }
+    EXPECT_EQ(read_file(folder.path("a.drl")), "old a\n");
+    EXPECT_EQ(names_in(folder), (std::vector<std::string>{"a.drl"}));
+    {
+        OutputSet set(folder.path("in.drl"));
+        write_both(set);
+        set.commit();
+    }
+    EXPECT_EQ(read_file(folder.path("a.drl")), "new a\n");
+    EXPECT_EQ(read_file(folder.path("b.drl")), "new b\n");
+    EXPECT_EQ(names_in(folder), (std::vector<std::string>{"a.drl", "b.drl"}));
+}
+
+// A write the system refuses is named with its cause, and nothing is written: here a file
+// size limit stands in for a full disk, and /dev/full takes the report.
+TEST(Convert, FailedWritesNameTheFileAndTheCause) {
+    JobFileFolder folder;
+    std::string text = "M48\nMETRIC\nT1C0.8\n%\nT1\n";
+    for (int i = 0; i < 2000; ++i) text += "X" + std::to_string(i % 100) + ".0Y1.0\n";
+    const std::string in = folder.write("in.drl", text + "M30\n");
+    const std::string out = folder.path("big.drl");
+    const auto limited_run = [&] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{4096, 4096};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        return run_command_line({in, "-o", out, "--tools", "all", "--quiet"}, stdout, stderr);
+    };
+    EXPECT_EXIT(std::exit(limited_run()), testing::ExitedWithCode(2),
+                "^cncmirel-prep: cannot write " + out + ": File too large\n$");
+    EXPECT_EQ(names_in(folder), (std::vector<std::string>{"in.drl"}));
+
+    std::FILE* full = std::fopen("/dev/full", "w");
+    ASSERT_NE(full, nullptr);
+    std::FILE* err = std::tmpfile();
+    EXPECT_EQ(run_command_line({in, "-o", out, "--tools", "all"}, full, err), 2);
+    std::fclose(full);
+    EXPECT_EQ(read_stream(err),
+              "cncmirel-prep: cannot write the report: No space left on device\n");
+    std::fclose(err);
+    EXPECT_EQ(names_in(folder), (std::vector<std::string>{"in.drl"}));
 }
 
 }  // namespace

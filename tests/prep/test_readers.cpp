@@ -405,6 +405,69 @@ INSTANTIATE_TEST_SUITE_P(
                 "longer than 64"}),
     [](const testing::TestParamInfo<Refusal>& param) { return std::string(param.param.name); });
 
+// --- inputs of a few bytes that ask for more points than a job can have ---------------------
+
+std::string repeated(const std::string& text, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) out += text;
+    return out;
+}
+
+// Each refusal comes before the points are made where one command asks for too many: the
+// first plot would otherwise take 1.3 * 10^7 chords, the last drill file 2 * 10^7 holes.
+TEST(Readers, JobsOfMoreThanTenMillionPointsAreRefused) {
+    // A circle of radius 999000 mm takes about 9930 chords.
+    const std::string on_circle = "IN;PU39960000,0;PD;";
+    const std::vector<std::pair<std::string, std::string>> plots = {
+        {on_circle + "AA0,0,468000;", "byte 19: the job would have more than 10000000 points"},
+        // Eleven arcs of 100 turns each: every one fits, together they do not.
+        {on_circle + repeated("AA0,0,36000;", 11), "more than 10000000 points (an arc of"},
+    };
+    JobFileFolder folder;
+    for (const auto& [bytes, words] : plots) {
+        try {
+            read_hpgl(folder.write("in.plt", bytes), 0.025);
+            ADD_FAILURE() << "read: " << bytes;
+        } catch (const PrepError& e) {
+            EXPECT_NE(std::string(e.what()).find(words), std::string::npos) << e.what();
+        }
+    }
+    const std::string tiny_tool = "M48\nMETRIC\nT1C0.00001\n%\nT1\n";
+    const std::vector<std::pair<std::string, std::string>> drills = {
+        {tiny_tool + "X0.0Y0.0G85X1000.0Y0.0\nM30\n",
+         "line 6: the job would have more than 10000000 points (a slot of 100000001 holes)"},
+        // Two slots that fit one by one.
+        {tiny_tool + "X0.0Y0.0G85X1.0Y0.0\nX0.0Y1.0G85X99.99Y1.0\nM30\n",
+         "line 7: the job would have more than 10000000 points (a slot of 9999001 holes)"},
+        // A routed path of two segments that fit one by one.
+        {tiny_tool + "G00X0.0Y0.0\nM15\nG01X99.99Y0.0\nG01X0.0Y0.0\nM16\nM30\n",
+         "line 10: the job would have more than 10000000 points (a routed path of 19998001 "
+         "holes)"},
+    };
+    for (const auto& [bytes, words] : drills) {
+        try {
+            read_excellon(folder.write("in.drl", bytes), std::nullopt);
+            ADD_FAILURE() << "read: " << bytes;
+        } catch (const PrepError& e) {
+            EXPECT_NE(std::string(e.what()).find(words), std::string::npos) << e.what();
+        }
+    }
+}
+
+// A raised pen only travels along an arc, however many chords drawing it would take.
+TEST(HpglReader, ArcWithThePenUpOnlyMovesToItsEnd) {
+    JobFileFolder folder;
+    const PlotJob job = read_hpgl(
+        folder.write("in.plt", "IN;PU39960000,0;" + repeated("AA0,0,468090;", 49) + "PD0,0;"),
+        0.025);
+    const auto s = strokes_of(job);
+    ASSERT_EQ(s.size(), 1u);
+    // 49 arcs of 1300.25 turns: a quarter turn on, at (0, 999000 mm).
+    ASSERT_EQ(s[0].size(), 2u);
+    EXPECT_NEAR(s[0][0].x, 0, 1e-3);
+    EXPECT_NEAR(s[0][0].y, 999000, 1e-3);
+}
+
 // --- kind of file ------------------------------------------------------------------------
 
 TEST(Detect, KindFromContentAndRefusedFormats) {
@@ -422,7 +485,7 @@ TEST(Detect, KindFromContentAndRefusedFormats) {
         {"G04 board*\n%FSLAX46Y46*%\n", "Gerber"},
         {"%FSLAX24Y24*%\n%MOIN*%\n", "Gerber"},
         {"\x1b%-12345X@PJL ENTER LANGUAGE=HPGL2\r\n\x1b%0BIN;", "PCL"},
-        {std::string("\x89PNG\r\n\x1a\n\0\0", 10), "binary"},
+        {std::string("\x01\x02\0\0", 4), "binary data (byte 1 at offset 0)"},
         {"hello world", "neither"}};
     for (const auto& [head, words] : refused) {
         try {
@@ -430,6 +493,40 @@ TEST(Detect, KindFromContentAndRefusedFormats) {
             ADD_FAILURE() << "accepted: " << head;
         } catch (const PrepError& e) {
             EXPECT_NE(std::string(e.what()).find(words), std::string::npos) << e.what();
+        }
+    }
+}
+
+// Binary files named by what they are, so the operator knows to unpack or re-export.
+TEST(Detect, ArchivesProgramsAndImagesByTheirFirstBytes) {
+    const std::string tar = "board.drl" + std::string(248, '\0') + "ustar\0" + "00";
+    const std::vector<std::pair<std::string, std::string>> known = {
+        {std::string("PK\x03\x04\x14\0\0\0", 8), "a ZIP archive: unpack it first"},
+        {std::string("PK\x05\x06\0\0\0\0", 8), "a ZIP archive: unpack it first"},
+        {"\x1f\x8b\x08\x08", "a gzip-compressed file: unpack it first"},
+        {"BZh91AY&SY\x12", "a bzip2-compressed file: unpack it first"},
+        {std::string("\xfd"
+                     "7zXZ\0\0",
+                     8),
+         "an xz-compressed file: unpack it first"},
+        {"\x28\xb5\x2f\xfd\x24", "a zstd-compressed file"},
+        {"7z\xbc\xaf\x27\x1c\x00\x04", "a 7z archive"},
+        {std::string("Rar!\x1a\x07\0", 7), "a RAR archive"},
+        {tar, "a tar archive: unpack it first"},
+        {std::string("\x7f"
+                     "ELF\x02\x01\x01\0",
+                     8),
+         "a program (ELF), not a job export"},
+        {"%PDF-1.7\n%\xe2\xe3", "a PDF document"},
+        {std::string("\x89PNG\r\n\x1a\n\0\0", 10), "a PNG image"},
+        {"\xff\xd8\xff\xe0", "a JPEG image"},
+    };
+    for (const auto& [head, words] : known) {
+        try {
+            detect_kind(head, "in.drl");
+            ADD_FAILURE() << "accepted: " << head;
+        } catch (const PrepError& e) {
+            EXPECT_EQ(std::string(e.what()).find("in.drl: " + words), 0u) << e.what();
         }
     }
 }

@@ -26,6 +26,52 @@ bool digit_like(std::string_view text, std::size_t at) {
     return std::isdigit(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
 }
 
+// Files that are plainly something else, known by the bytes they start with.
+struct Magic {
+    std::string_view bytes;
+    std::size_t at;  // offset of the bytes in the file
+    const char* what;
+    bool packed;  // an archive or compressed file, which may hold the export
+};
+
+const Magic MAGICS[] = {
+    {"PK\x03\x04", 0, "a ZIP archive", true},
+    {"PK\x05\x06", 0, "a ZIP archive", true},
+    {"\x1f\x8b", 0, "a gzip-compressed file", true},
+    {"BZh", 0, "a bzip2-compressed file", true},
+    {"\xfd"
+     "7zXZ",
+     0, "an xz-compressed file", true},
+    {"\x28\xb5\x2f\xfd", 0, "a zstd-compressed file", true},
+    {"7z\xbc\xaf\x27\x1c", 0, "a 7z archive", true},
+    {"Rar!\x1a\x07", 0, "a RAR archive", true},
+    {"ustar", 257, "a tar archive", true},
+    {"\x7f"
+     "ELF",
+     0, "a program (ELF), not a job export", false},
+    {"%PDF-", 0, "a PDF document, not a job export: export the drill file or HP-GL instead", false},
+    {"\x89PNG\r\n\x1a\n", 0, "a PNG image, not a job export", false},
+    {"\xff\xd8\xff", 0, "a JPEG image, not a job export", false},
+};
+
+// The description of a file that one of MAGICS names, or nothing.
+std::string known_binary(std::string_view head) {
+    for (const Magic& m : MAGICS) {
+        if (head.size() < m.at + m.bytes.size() || head.substr(m.at, m.bytes.size()) != m.bytes) {
+            continue;
+        }
+        // "BZh" is also the start of a plot command: a bzip2 stream goes on with its block size
+        // and the block's own magic.
+        if (m.bytes == "BZh" &&
+            (head.size() < 10 || head[3] < '1' || head[3] > '9' || head.substr(4, 6) != "1AY&SY")) {
+            continue;
+        }
+        return std::string(m.what) +
+               (m.packed ? ": unpack it first and give the drill or plot file inside" : "");
+    }
+    return {};
+}
+
 }  // namespace
 
 InputKind detect_kind(std::string_view head, const std::string& path) {
@@ -33,6 +79,7 @@ InputKind detect_kind(std::string_view head, const std::string& path) {
     std::size_t i = head.starts_with("\xef\xbb\xbf") ? 3 : 0;
     while (i < head.size() && std::isspace(static_cast<unsigned char>(head[i]))) ++i;
     if (i == head.size()) throw PrepError(name + "the file is empty");
+    if (const std::string what = known_binary(head); !what.empty()) throw PrepError(name + what);
     if (head.find('\x1b') != std::string_view::npos) {
         throw PrepError(name +
                         "PCL or printer escape sequences: the file is wrapped for a printer; "

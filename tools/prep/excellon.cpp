@@ -458,7 +458,12 @@ private:
         return p;
     }
 
-    void drill(const Point& p) { job_.holes.push(p.x, p.y, tool_); }
+    void drill(const Point& p) {
+        if (static_cast<std::int64_t>(job_.holes.size()) >= MAX_POINTS) {
+            fail(too_many_points("a hole"));
+        }
+        job_.holes.push(p.x, p.y, tool_);
+    }
 
     double diameter_for_path() {
         const auto it = job_.tools.find(tool_);
@@ -470,31 +475,43 @@ private:
         return d < 0 ? -d * unit_mm() : d;
     }
 
-    // Holes along a path, spaced no more than the tool's diameter, both ends included.
-    void row(const std::vector<Point>& path) {
+    // Holes along a path, spaced no more than the tool's diameter, both ends included. They
+    // are counted before any is made, so that a path of more holes than a job can have is
+    // refused at once whatever the tool.
+    void row(const std::vector<Point>& path, const char* what) {
         const double spacing = diameter_for_path();
-        std::int64_t added = 1;
-        drill(path.front());
+        std::vector<std::int64_t> counts(path.size(), 0);
+        double total = 1;
         for (std::size_t k = 1; k < path.size(); ++k) {
             const Point a = path[k - 1];
             const Point b = path[k];
             const double length = std::hypot(b.x - a.x, b.y - a.y);
             if (length == 0) continue;
-            const double count = std::ceil(length / spacing - 1e-9);
-            if (count > 1e7) fail("a slot or routed path too long for its tool");
-            const auto n = std::max<std::int64_t>(1, static_cast<std::int64_t>(count));
+            const double count = std::max(1.0, std::ceil(length / spacing - 1e-9));
+            total += count;
+            counts[k] = static_cast<std::int64_t>(count);
+        }
+        if (static_cast<double>(job_.holes.size()) + total > static_cast<double>(MAX_POINTS)) {
+            char holes[32];
+            std::snprintf(holes, sizeof holes, "%.0f", total);
+            fail(too_many_points(std::string(what) + " of " + holes + " holes"));
+        }
+        drill(path.front());
+        for (std::size_t k = 1; k < path.size(); ++k) {
+            const Point a = path[k - 1];
+            const Point b = path[k];
+            const std::int64_t n = counts[k];
             for (std::int64_t i = 1; i <= n; ++i) {
                 const double t = static_cast<double>(i) / static_cast<double>(n);
                 drill(Point{a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t});
             }
-            added += n;
         }
-        job_.path_holes += added;
+        job_.path_holes += static_cast<std::int64_t>(total);
     }
 
     void flush_path() {
         if (path_.empty()) return;
-        row(path_);
+        row(path_, "a routed path");
         ++job_.routed_paths;
         path_.clear();
     }
@@ -568,7 +585,7 @@ private:
         } else if (slot) {
             const Point start = position(current_, x, y);
             const Point end = position(start, x2, y2);
-            row({start, end});
+            row({start, end}, "a slot");
             ++job_.slots;
             current_ = end;
         } else if (move) {

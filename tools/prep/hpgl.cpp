@@ -294,7 +294,11 @@ private:
             n = std::max<std::int64_t>(
                 1, static_cast<std::int64_t>(std::ceil(std::fabs(sweep) / step)));
         }
-        if (n > 1'000'000) fail("an arc too large to flatten");
+        // A raised pen only travels: the arc's end is all that matters, however many chords.
+        if (!pen_down_) n = 1;
+        // Counted before any chord is made, so that a huge arc costs nothing to refuse.
+        const auto room = MAX_POINTS - static_cast<std::int64_t>(job_.points.size());
+        if (n > room) fail(too_many_points("an arc of " + std::to_string(n) + " chords"));
         for (std::int64_t i = 1; i <= n; ++i) {
             const double a = start + sweep * static_cast<double>(i) / static_cast<double>(n);
             move(Point{centre.x + radius * std::cos(a), centre.y + radius * std::sin(a)});
@@ -317,8 +321,12 @@ private:
         if (pen_down_) {
             begin_stroke();
             const Point& last = job_.points.back();
-            if (p.x != last.x || p.y != last.y) job_.points.push_back(p);
-            if (job_.points.size() >= 0xffffffffu) fail("too many points");
+            if (p.x != last.x || p.y != last.y) {
+                if (static_cast<std::int64_t>(job_.points.size()) >= MAX_POINTS) {
+                    fail(too_many_points("a pen-down move"));
+                }
+                job_.points.push_back(p);
+            }
         }
         current_ = p;
     }

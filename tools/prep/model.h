@@ -17,6 +17,15 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The most points one conversion makes (holes, or plot vertices): far beyond any board, and
+// few enough that memory, time and the outputs stay bounded whatever a small input asks for.
+inline constexpr std::int64_t MAX_POINTS = 10'000'000;
+
+// The refusal when `what` (an arc, a slot, a move) would take the job past MAX_POINTS.
+inline std::string too_many_points(const std::string& what) {
+    return "the job would have more than " + std::to_string(MAX_POINTS) + " points (" + what + ")";
+}
+
 struct Point {
     double x = 0;
     double y = 0;

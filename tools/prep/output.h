@@ -1,6 +1,7 @@
 // output.h - the output files of one conversion, written all or none: each goes to a
-// temporary file beside its final name, and only when every one is complete are they renamed
-// into place. A file that is the input is never written.
+// temporary file beside its final name, and only when every one is complete are they moved
+// into place together; a failure part way puts back what was there. A file that is the input
+// is never written.
 #pragma once
 
 #include <cstdio>
@@ -18,10 +19,14 @@ public:
 
     // Opens a temporary file for `final_path` (same folder and extension); throws PrepError.
     std::FILE* open(const std::string& final_path);
-    // Closes every file, flushed to the disk; throws PrepError when a write failed.
+    // Closes every file, flushed to the disk; throws PrepError naming the file and the cause
+    // when a write failed.
     void close_all();
-    // Closes the files if need be and renames them into place; throws PrepError and leaves
-    // no output when any step fails before the first rename.
+    // close_all, and the checks that moving the files into place can be expected to pass
+    // (no output would replace the input or a folder); throws PrepError.
+    void prepare();
+    // Prepares if need be and moves every file into place; on any failure throws PrepError
+    // with every output as it was before.
     void commit();
 
     const std::vector<std::string>& final_paths() const { return finals_; }
@@ -33,10 +38,12 @@ private:
     std::vector<std::string> finals_;
     std::vector<std::string> temps_;
     std::vector<std::FILE*> files_;
-    bool committed_ = false;
 };
 
 // True when both names lead to the same existing file.
 bool same_file(const std::string& a, const std::string& b);
+
+// "cannot write PATH: REASON" for the system error `error`.
+std::string cannot_write(const std::string& path, int error);
 
 }  // namespace prep

@@ -2,9 +2,11 @@
 #include "prep.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 
 #include "detect.h"
@@ -45,8 +47,11 @@ constexpr const char* USAGE =
     "  --quiet                    no report\n"
     "  -h, --help                 this text\n"
     "\n"
-    "Exit status: 0 done; 2 usage error, unreadable, unsupported or ambiguous input (nothing\n"
-    "is written then).\n";
+    "Exit status: 0 done; 2 usage error, unreadable, unsupported or ambiguous input, a job of\n"
+    "more than 10000000 points, or an output or the report that cannot be written. Then\n"
+    "nothing is written: the outputs are written to temporary files beside them and moved\n"
+    "into place together only when all are complete, and files they would replace stay as\n"
+    "they were.\n";
 
 bool number(const std::string& text, double& value) {
     const char* begin = text.data();
@@ -108,7 +113,18 @@ std::int64_t shared_positions(const HoleList& holes, const std::vector<std::uint
     return shared;
 }
 
-void convert_drill(const Options& o, Report& report) {
+// Runs a writer into the temporary file of `name`, naming the file when a write fails.
+template <typename Write>
+auto write_output(OutputSet& outputs, const std::string& name, Write&& write) {
+    std::FILE* file = outputs.open(name);
+    try {
+        return write(file);
+    } catch (const WriteFailed& e) {
+        throw PrepError(cannot_write(name, e.error));
+    }
+}
+
+void convert_drill(const Options& o, Report& report, OutputSet& outputs) {
     DrillJob job = read_excellon(o.input, o.excellon_format);
     if (job.holes.size() > 0xffffffffu) throw PrepError("too many holes");
     Box box;
@@ -126,7 +142,6 @@ void convert_drill(const Options& o, Report& report) {
     report.placement(box, t, o.place);
 
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(8);
-    OutputSet outputs(o.input);
     std::vector<std::string> names;
     for (auto& [tool, order] : groups) {
         std::string name = o.output;
@@ -141,7 +156,8 @@ void convert_drill(const Options& o, Report& report) {
         }
         const std::int64_t travel = travel_mm(job.holes, order, t);
         const std::int64_t shared = shared_positions(job.holes, order, t);
-        const DrillWritten w = write_drill(outputs.open(name), job.holes, order, t);
+        const DrillWritten w = write_output(
+            outputs, name, [&](std::FILE* file) { return write_drill(file, job.holes, order, t); });
         report.drill_output(name, w.holes, travel, before, shared);
         names.push_back(name);
     }
@@ -156,11 +172,10 @@ void convert_drill(const Options& o, Report& report) {
         outside.add(round_mm(t.apply(p)), machine ? &*machine : nullptr);
     });
     report.machine(machine ? &*machine : nullptr, outside, names);
-    outputs.commit();
     report.closing(true);
 }
 
-void convert_plot(const Options& o, Report& report) {
+void convert_plot(const Options& o, Report& report, OutputSet& outputs) {
     const PlotJob job = read_hpgl(o.input, o.hpgl_unit_mm);
     Box box;
     for (const Point& p : job.points) box.add(p);
@@ -168,8 +183,9 @@ void convert_plot(const Options& o, Report& report) {
     report.plot_input(o.input, job);
     report.placement(box, t, o.place);
 
-    OutputSet outputs(o.input);
-    report.plot_output(o.output, write_plot(outputs.open(o.output), job, t));
+    report.plot_output(o.output, write_output(outputs, o.output, [&](std::FILE* file) {
+                           return write_plot(file, job, t);
+                       }));
     RoundingError rounding;
     for (const Point& p : job.points) rounding.add(t.apply(p));
     report.rounding(rounding);
@@ -180,7 +196,6 @@ void convert_plot(const Options& o, Report& report) {
         outside.add(round_mm(t.apply(p)), machine ? &*machine : nullptr);
     }
     report.machine(machine ? &*machine : nullptr, outside, {o.output});
-    outputs.commit();
     report.closing(false);
 }
 
@@ -269,7 +284,8 @@ std::optional<Options> parse_options(const std::vector<std::string>& args) {
 }
 
 void convert(const Options& o, std::FILE* final_out) {
-    // The report is gathered first and shown only once every output is in place.
+    // The report is gathered first and shown once every output is complete, just before they
+    // are moved into place: a report that cannot be shown leaves nothing written either.
     char* text = nullptr;
     std::size_t size = 0;
     std::FILE* out = o.quiet ? nullptr : open_memstream(&text, &size);
@@ -289,17 +305,21 @@ void convert(const Options& o, std::FILE* final_out) {
         usage("the input is HP-GL: OUTPUT must end in .plt");
     }
     Report report(out);
+    OutputSet outputs(o.input);
     if (kind == InputKind::excellon) {
-        convert_drill(o, report);
+        convert_drill(o, report, outputs);
     } else {
-        convert_plot(o, report);
+        convert_plot(o, report, outputs);
     }
+    outputs.prepare();
     if (out) {
         std::fclose(out);
         out = nullptr;
-        std::fwrite(text, 1, size, final_out);
-        std::fflush(final_out);
+        if (std::fwrite(text, 1, size, final_out) != size || std::fflush(final_out) != 0) {
+            throw PrepError(std::string("cannot write the report: ") + std::strerror(errno));
+        }
     }
+    outputs.commit();
 }
 
 int run_command_line(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {

@@ -1,6 +1,7 @@
 // writers.cpp - the two output dialects.
 #include "writers.h"
 
+#include <cerrno>
 #include <charconv>
 #include <string>
 
@@ -25,7 +26,9 @@ public:
     }
     std::int64_t bytes() const { return written_ + static_cast<std::int64_t>(buffer_.size()); }
     void flush() {
-        std::fwrite(buffer_.data(), 1, buffer_.size(), file_);
+        if (std::fwrite(buffer_.data(), 1, buffer_.size(), file_) != buffer_.size()) {
+            throw WriteFailed(errno);
+        }
         written_ += static_cast<std::int64_t>(buffer_.size());
         buffer_.clear();
         if (written_ > MAX_JOB_BYTES) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "model.h"
@@ -16,13 +17,21 @@ inline constexpr std::int64_t PLOT_X_SHIFT_MM = 50;
 // The controller keeps file offsets in 32 bits.
 inline constexpr std::int64_t MAX_JOB_BYTES = 2147483647;
 
+// A write to an output that the system refused (a full disk, a file size limit); the caller
+// knows the file's name and says it.
+class WriteFailed : public PrepError {
+public:
+    explicit WriteFailed(int code) : PrepError(std::strerror(code)), error(code) {}
+    int error;
+};
+
 struct DrillWritten {
     std::int64_t holes = 0;
     std::int64_t bytes = 0;
 };
 
 // Writes the holes of `order`, placed by `t` and rounded; throws PrepError when the file
-// would be too long for the controller.
+// would be too long for the controller, WriteFailed when a write fails.
 DrillWritten write_drill(std::FILE* file, const HoleList& holes,
                          const std::vector<std::uint32_t>& order, const Transform& t);
 
