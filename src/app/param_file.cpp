@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -67,15 +68,26 @@ bool (*param_write_fault)(ParamWriteStep step) = nullptr;
 
 namespace {
 
-// True when the step should fail now (only ever for a test); otherwise it runs.
+using ParamBytes = std::array<std::uint8_t, PARAM_FILE_SIZE>;
+
+// True when the step should fail now (only ever for a test, which may set errno to the cause it
+// plants; EIO when it does not); otherwise it runs.
 bool fault(ParamWriteStep step) {
-    return param_write_fault && param_write_fault(step);
+    if (!param_write_fault) return false;
+    errno = EIO;
+    return param_write_fault(step);
+}
+
+// The one line on standard error that says a save did not happen, and why.
+void say_not_saved(const std::string& file, const char* why) {
+    std::fprintf(stderr, "cncmirel: %s: the parameters were not saved: %s\n", file.c_str(), why);
 }
 
 bool write_all(int fd, const std::uint8_t* data, std::size_t size) {
     while (size > 0) {
         const ssize_t n = ::write(fd, data, size);
         if (n < 0 && errno == EINTR) continue;
+        if (n == 0) errno = EIO;
         if (n <= 0) return false;
         data += n;
         size -= static_cast<std::size_t>(n);
@@ -89,61 +101,129 @@ std::string folder_of(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// The file a path stands for: the end of its chain of symbolic links (the link's target is
-// written, not the link replaced), also when that end does not exist yet.
-std::string resolve_links(std::string path) {
+// Whether the kernel's guard against links planted in shared folders would refuse to follow the
+// link `link` at `path`: it lies in a sticky folder anyone may write (as /tmp), and neither the
+// folder's owner nor this user made it.
+bool planted_link(const std::string& path, const struct stat& link) {
+    struct stat dir {};
+    if (::stat(folder_of(path).c_str(), &dir) != 0) return true;
+    const bool shared = (dir.st_mode & S_ISVTX) != 0 && (dir.st_mode & S_IWOTH) != 0;
+    return shared && link.st_uid != dir.st_uid && link.st_uid != ::geteuid();
+}
+
+// Turns `path` into the file it stands for: the end of its chain of symbolic links (the link's
+// target is written, not the link replaced), also when that end does not exist yet. False, with
+// `path` the link where it stopped and `why` the cause, when a link is one the kernel would not
+// follow or cannot be read.
+bool resolve_links(std::string& path, std::string& why) {
     for (int hop = 0; hop < 40; ++hop) {
         struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+        if (planted_link(path, st)) {
+            why = "a symbolic link of another user in a shared folder is not followed";
+            return false;
+        }
         std::vector<char> target(static_cast<std::size_t>(PATH_MAX) + 1);
         const ssize_t n = ::readlink(path.c_str(), target.data(), target.size() - 1);
-        if (n <= 0) return path;
+        if (n <= 0) {
+            why = std::strerror(n < 0 ? errno : ENOENT);
+            return false;
+        }
         const std::string link(target.data(), static_cast<std::size_t>(n));
         path = link.front() == '/' ? link : folder_of(path) + "/" + link;
     }
-    return path;
+    why = std::strerror(ELOOP);
+    return false;
 }
 
-constexpr const char* TEMP_PREFIX = ".Param.ini.";
-constexpr std::size_t TEMP_SUFFIX = 6;
+// Temporary names: the prefix, twelve random letters and digits, the suffix. The marker makes
+// them unlike any name a user would give a copy of the file, so that the clean-up can tell them.
+constexpr std::string_view TEMP_PREFIX = ".Param.ini.cncmirel-";
+constexpr std::string_view TEMP_SUFFIX = ".tmp";
+constexpr std::size_t TEMP_RANDOM = 12;
+constexpr std::string_view TEMP_LETTERS =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 
-// A temporary name the folder does not hold yet: ".Param.ini." and six random characters.
+// A temporary name the folder does not hold yet (with a high probability; the caller creates it
+// exclusively and tries again).
 std::string temp_name(const std::string& folder) {
-    static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    std::uint64_t seed = static_cast<std::uint64_t>(::getpid()) * 0x9E3779B97F4A7C15u;
+    static std::uint64_t calls = 0;
+    std::uint64_t seed = static_cast<std::uint64_t>(::getpid()) * 0x9E3779B97F4A7C15u + ++calls;
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
     seed ^= static_cast<std::uint64_t>(now.tv_nsec) * 0xBF58476D1CE4E5B9u +
             static_cast<std::uint64_t>(now.tv_sec);
-    std::string name = folder + "/" + TEMP_PREFIX;
-    for (std::size_t i = 0; i < TEMP_SUFFIX; ++i) {
+    std::string name = folder + "/";
+    name += TEMP_PREFIX;
+    for (std::size_t i = 0; i < TEMP_RANDOM; ++i) {
         seed = seed * 6364136223846793005u + 1442695040888963407u;
-        name.push_back(letters[(seed >> 33) % (sizeof letters - 1)]);
+        name.push_back(TEMP_LETTERS[(seed >> 33) % TEMP_LETTERS.size()]);
     }
+    name += TEMP_SUFFIX;
     return name;
 }
 
+bool is_temp_name(std::string_view name) {
+    if (name.size() != TEMP_PREFIX.size() + TEMP_RANDOM + TEMP_SUFFIX.size() ||
+        !name.starts_with(TEMP_PREFIX) || !name.ends_with(TEMP_SUFFIX)) {
+        return false;
+    }
+    const std::string_view random = name.substr(TEMP_PREFIX.size(), TEMP_RANDOM);
+    return random.find_first_not_of(TEMP_LETTERS) == std::string_view::npos;
+}
+
 // Removes what an earlier write that was killed between naming its new file and renaming it
-// left behind.
+// left behind: a file of at most sixty bytes under a temporary name. Called only with the
+// folder's lock held, so that no other writer's file is among them.
 void remove_leftovers(const std::string& folder) {
     DIR* dir = ::opendir(folder.c_str());
     if (!dir) return;
-    const std::size_t prefix = std::strlen(TEMP_PREFIX);
     while (const dirent* entry = ::readdir(dir)) {
-        const std::string_view name(entry->d_name);
-        if (name.size() == prefix + TEMP_SUFFIX && name.starts_with(TEMP_PREFIX)) {
+        if (!is_temp_name(entry->d_name)) continue;
+        struct stat st {};
+        if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(st.st_mode) && st.st_size <= static_cast<off_t>(PARAM_FILE_SIZE)) {
             ::unlinkat(::dirfd(dir), entry->d_name, 0);
         }
     }
     ::closedir(dir);
 }
 
-void sync_folder(const std::string& folder) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
-}
+// The folder's advisory lock, held from the clean-up until the folder is flushed, so that two
+// controllers saving into one folder never remove each other's new file. The lock is on the
+// folder because the parameter file is a new file after each save and the folder is not. A
+// writer that does not get it within a second still saves, without the clean-up.
+class FolderLock {
+public:
+    explicit FolderLock(const std::string& folder)
+        : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
+          open_error_(fd_ < 0 ? errno : 0) {
+        for (int attempt = 0; fd_ >= 0 && attempt < 100; ++attempt) {
+            if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+                held_ = true;
+                return;
+            }
+            if (errno != EWOULDBLOCK && errno != EINTR) return;
+            const timespec pause{0, 10'000'000};
+            ::nanosleep(&pause, nullptr);
+        }
+    }
+    ~FolderLock() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+    bool held() const { return held_; }
+    // The open folder, or -1 when it could not be opened (`open_error` says why).
+    int fd() const { return fd_; }
+    int open_error() const { return open_error_; }
+
+private:
+    int fd_;
+    int open_error_;
+    bool held_ = false;
+};
 
 // Whether the user may write the file: for root, only when its owner's write bit is set.
 bool may_write(const std::string& path, const struct stat& st) {
@@ -153,26 +233,25 @@ bool may_write(const std::string& path, const struct stat& st) {
 
 // Rewrites an existing file in place: for a file whose owner a new file could not keep, or in
 // a folder where no new file can be made. Sixty bytes at offset 0 in one write, then the rest
-// cut off, so that the file is never shorter than sixty bytes.
-bool write_in_place(const std::string& path,
-                    const std::array<std::uint8_t, PARAM_FILE_SIZE>& bytes) {
+// cut off, so that the file is never shorter than sixty bytes. False with errno set on failure.
+bool write_in_place(const std::string& path, const ParamBytes& bytes) {
+    if (fault(ParamWriteStep::write)) return false;
     const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) return false;
-    bool ok = !fault(ParamWriteStep::write) &&
-              ::pwrite(fd, bytes.data(), bytes.size(), 0) == static_cast<ssize_t>(bytes.size());
+    const ssize_t n = ::pwrite(fd, bytes.data(), bytes.size(), 0);
+    if (n >= 0 && n != static_cast<ssize_t>(bytes.size())) errno = EIO;
+    bool ok = n == static_cast<ssize_t>(bytes.size());
     ok = ok && ::ftruncate(fd, static_cast<off_t>(bytes.size())) == 0;
     ok = ok && !fault(ParamWriteStep::flush) && ::fsync(fd) == 0;
-    return ::close(fd) == 0 && ok;
+    const int cause = errno;
+    if (::close(fd) != 0) return false;
+    errno = cause;
+    return ok;
 }
 
-// A new file in `folder` that has no name yet (so that nothing is left behind if the program
-// is killed while it is written), or, where the file system cannot do that, one with a
-// temporary name. -1 when the folder takes no new file.
-int open_new_file(const std::string& folder, std::string& named) {
-    named.clear();
-    if (fault(ParamWriteStep::create)) return -1;
-    int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-    if (fd >= 0) return fd;
+// A new file under a temporary name in `folder`, made exclusively; -1 when none can be made.
+int open_named_file(const std::string& folder, std::string& named) {
+    int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         named = temp_name(folder);
         fd = ::open(named.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
@@ -182,7 +261,41 @@ int open_new_file(const std::string& folder, std::string& named) {
     return fd;
 }
 
-// Gives the nameless file `fd` a temporary name in `folder`; false when it cannot.
+// A new file in `folder` that has no name yet (so that nothing is left behind if the program
+// is killed while it is written), or, where the file system cannot do that, one with a
+// temporary name. -1 when the folder takes no new file.
+int open_new_file(const std::string& folder, std::string& named) {
+    named.clear();
+    if (fault(ParamWriteStep::create)) return -1;
+    const int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd >= 0) return fd;
+    return open_named_file(folder, named);
+}
+
+// Gives the new file the old one's owner and permissions (a plain create's where there was
+// none), then the sixty bytes, flushed. `owner_kept` is false when the owner could not be kept.
+bool fill_new_file(int fd, const struct stat* old, const ParamBytes& bytes, bool& owner_kept) {
+    owner_kept = true;
+    if (fault(ParamWriteStep::keep_owner)) {
+        // As a failed fchown: an old file's owner was not kept.
+        owner_kept = old == nullptr;
+        return false;
+    }
+    if (old) {
+        owner_kept = (old->st_uid == ::geteuid() && old->st_gid == ::getegid()) ||
+                     ::fchown(fd, old->st_uid, old->st_gid) == 0;
+        if (!owner_kept || ::fchmod(fd, old->st_mode & 07777) != 0) return false;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        if (::fchmod(fd, 0666 & ~mask) != 0) return false;
+    }
+    return !fault(ParamWriteStep::write) && write_all(fd, bytes.data(), bytes.size()) &&
+           !fault(ParamWriteStep::flush) && ::fsync(fd) == 0;
+}
+
+// Gives the nameless file `fd` a temporary name in `folder`; false when it cannot (ENOENT when
+// there is no /proc to name it by).
 bool name_new_file(int fd, const std::string& folder, std::string& named) {
     if (fault(ParamWriteStep::name)) return false;
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
@@ -197,50 +310,92 @@ bool name_new_file(int fd, const std::string& folder, std::string& named) {
     return false;
 }
 
+// The errno of a step that just failed; EIO should the step have left none.
+int cause_now() {
+    return errno != 0 ? errno : EIO;
+}
+
+// Puts the new contents in place of `target` (`old` its status, or null when it does not
+// exist); 0, or the errno of the step that failed, the old file then whole and no new file left.
+int replace_file(const std::string& target, const std::string& folder, const struct stat* old,
+                 const ParamBytes& bytes) {
+    std::string named;
+    int fd = open_new_file(folder, named);
+    if (fd < 0) {
+        // A folder that takes no new file: an existing file is rewritten where it is.
+        if (old == nullptr) return cause_now();
+        return write_in_place(target, bytes) ? 0 : cause_now();
+    }
+    bool owner_kept = true;
+    bool ok = fill_new_file(fd, old, bytes, owner_kept);
+    if (ok && named.empty()) {
+        ok = name_new_file(fd, folder, named);
+        if (!ok && errno == ENOENT) {
+            // Without /proc (a chroot, a small container) the nameless file cannot be named:
+            // a named one is written instead, as the file systems without nameless files have.
+            ::close(fd);
+            fd = open_named_file(folder, named);
+            ok = fd >= 0 && fill_new_file(fd, old, bytes, owner_kept);
+        }
+    }
+    int cause = ok ? 0 : cause_now();
+    if (fd >= 0 && ::close(fd) != 0 && ok) {
+        ok = false;
+        cause = cause_now();
+    }
+    if (ok && (fault(ParamWriteStep::replace) || ::rename(named.c_str(), target.c_str()) != 0)) {
+        ok = false;
+        cause = cause_now();
+    }
+    if (ok) return 0;
+    if (!named.empty()) ::unlink(named.c_str());
+    // A file whose owner a new file could not keep is rewritten where it is.
+    if (old != nullptr && !owner_kept) return write_in_place(target, bytes) ? 0 : cause_now();
+    return cause;
+}
+
 }  // namespace
 
 bool write_param_file(const std::string& path, const ParamValues& values) {
-    const std::string target = resolve_links(path);
-    const std::string folder = folder_of(target);
-    const auto bytes = encode_param_file(values);
-    struct stat old {};
-    const bool exists = ::stat(target.c_str(), &old) == 0;
-    if (exists && !S_ISREG(old.st_mode)) return false;
-    if (exists && !may_write(target, old)) {
-        std::fprintf(stderr, "cncmirel: %s is read-only: the parameters were not saved\n",
-                     target.c_str());
+    std::string target = path;
+    std::string why;
+    if (!resolve_links(target, why)) {
+        say_not_saved(target, why.c_str());
         return false;
     }
-    remove_leftovers(folder);
+    const std::string folder = folder_of(target);
+    struct stat old {};
+    const bool exists = ::stat(target.c_str(), &old) == 0;
+    if (exists && !S_ISREG(old.st_mode)) {
+        say_not_saved(target, "it is not a regular file");
+        return false;
+    }
+    if (exists && !may_write(target, old)) {
+        say_not_saved(target, "it is read-only");
+        return false;
+    }
+    const FolderLock lock(folder);
+    if (lock.held()) remove_leftovers(folder);
 
-    std::string named;
-    const int fd = open_new_file(folder, named);
-    if (fd < 0) return exists && write_in_place(target, bytes);
-    // The new file takes the old one's permissions and owner; a plain create's where there was
-    // none.
-    bool owner_kept = true;
-    if (exists) {
-        owner_kept = !fault(ParamWriteStep::keep_owner) &&
-                     ((old.st_uid == ::geteuid() && old.st_gid == ::getegid()) ||
-                      ::fchown(fd, old.st_uid, old.st_gid) == 0);
-        ::fchmod(fd, old.st_mode & 07777);
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::fchmod(fd, 0666 & ~mask);
+    const int error =
+        replace_file(target, folder, exists ? &old : nullptr, encode_param_file(values));
+    if (error != 0) {
+        say_not_saved(target, std::strerror(error));
+        return false;
     }
-    bool ok =
-        owner_kept && !fault(ParamWriteStep::write) && write_all(fd, bytes.data(), bytes.size());
-    ok = ok && !fault(ParamWriteStep::flush) && ::fsync(fd) == 0;
-    ok = ok && (!named.empty() || name_new_file(fd, folder, named));
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && !fault(ParamWriteStep::replace) && ::rename(named.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        if (!named.empty()) ::unlink(named.c_str());
-        // A file whose owner a new file could not keep is rewritten where it is.
-        return exists && !owner_kept && write_in_place(target, bytes);
+    // The file is in place; only a crash before the folder reaches the disk could lose it.
+    int unflushed = 0;
+    if (fault(ParamWriteStep::flush_folder)) {
+        unflushed = cause_now();
+    } else if (lock.fd() < 0) {
+        unflushed = lock.open_error();
+    } else if (::fsync(lock.fd()) != 0) {
+        unflushed = cause_now();
     }
-    if (!fault(ParamWriteStep::flush_folder)) sync_folder(folder);
+    if (unflushed != 0) {
+        std::fprintf(stderr, "cncmirel: %s: saved, but its folder could not be flushed: %s\n",
+                     target.c_str(), std::strerror(unflushed));
+    }
     return true;
 }
 
@@ -264,6 +419,7 @@ void save_parameters() {
     for (int i = 0; i < ids::FIELD_COUNT; ++i) {
         values[static_cast<std::size_t>(i)] = platform::control_value(ids::FIELD_FIRST + i);
     }
-    // A failed write is not reported: the program ends anyway, and the old file stays whole.
+    // A failed write has said so on standard error; the program ends anyway, and the old file
+    // stays whole.
     write_param_file(param_file_path, values);
 }

@@ -22,15 +22,19 @@ std::array<std::uint8_t, PARAM_FILE_SIZE> encode_param_file(const ParamValues& v
 // Reads the file at `path`; nothing when it cannot be opened or read.
 std::optional<ParamValues> read_param_file(const std::string& path);
 // Replaces the file at `path` in one step: a new file in the same folder, written and flushed
-// without a name, then named and renamed over the old one, and the folder flushed. A symbolic
-// link is followed to the file it names; the old file's permissions and owner are kept; a file
-// the user may not write is left alone (one line on standard error). False when the parameters
-// were not written; the old file is then whole, and no temporary file is left in any case.
+// without a name (or under a temporary name where it cannot be named later), then renamed over
+// the old one, and the folder flushed. A symbolic link is followed to the file it names, except
+// where the kernel would not follow it (a link of another user in a shared sticky folder); the
+// old file's permissions and owner are kept; a file the user may not write is left alone. False
+// when the parameters were not written, which one line on standard error says with its cause;
+// the old file is then whole, and no temporary file is left in any case. Temporary files that a
+// killed write left are removed, while the folder's lock keeps other writers out.
 bool write_param_file(const std::string& path, const ParamValues& values);
 
 // The steps of that write, each of which may fail (or the program be killed at it).
 enum class ParamWriteStep { create, keep_owner, write, flush, name, replace, flush_folder };
-// For tests: called before each step; returning true makes the step fail.
+// For tests: called before each step; returning true makes the step fail, with the errno the
+// hook sets (EIO when it sets none).
 extern bool (*param_write_fault)(ParamWriteStep step);
 
 // Where start-up reads the parameters and exit writes them: "Param.ini" in the working
