@@ -1,6 +1,8 @@
 // file_identity.h - what makes a job file the file that was opened: the same file (device and
-// inode), the same size and the same modification time. A run compares it on every fetch, so a
-// job replaced or edited under the run is noticed even at the same length.
+// inode), the same size, the same modification time and the same status-change time (which no
+// user can set back, so an edit whose modification time was restored still shows). A run
+// compares it on every fetch, so a job replaced or edited under the run is noticed even at the
+// same length.
 #pragma once
 
 #include <sys/stat.h>
@@ -12,6 +14,7 @@ struct FileIdentity {
     std::uint64_t inode = 0;
     std::int64_t size = -1;  // -1: no readable file
     std::int64_t modified_ns = 0;
+    std::int64_t changed_ns = 0;  // status change: set by the kernel on every write or utime
 
     bool operator==(const FileIdentity&) const = default;
 };
@@ -19,5 +22,6 @@ struct FileIdentity {
 inline FileIdentity identity_of(const struct stat& st) {
     return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
             static_cast<std::int64_t>(st.st_size),
-            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
+            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec,
+            static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec};
 }

@@ -10,6 +10,7 @@
 #include "base/settings.h"
 #include "base/texts.h"
 #include "drive/motion.h"
+#include "job_file_folder.h"  // edit_keeping_times
 #include "jobs/job.h"
 #include "jobs/preview.h"
 #include "machine_fixture.h"
@@ -242,7 +243,7 @@ TEST_F(DrillRunTest, DeletedJobFileStopsTheRunWithoutMoving) {
 }
 
 // How a job file is changed under a running job.
-enum class Change { longer, renamed_over, edited_in_place };
+enum class Change { longer, renamed_over, edited_in_place, edited_later_keeping_times };
 
 class ChangedJobTest : public DrillRunTest, public testing::WithParamInterface<Change> {
 protected:
@@ -251,24 +252,31 @@ protected:
         const timespec times[2] = {{1'000'000'000, 0}, {1'000'000'000, 0}};
         ASSERT_EQ(::utimensat(AT_FDCWD, path(name).c_str(), times, 0), 0);
     }
+
+    // Two holes, then comment lines past the first 4 KB block, then a last hole there.
+    static std::string job(const std::string& last_hole) {
+        std::string bytes = "X1Y0\nX5Y5\n";
+        while (bytes.size() < 6000) bytes += ";" + std::string(59, 'c') + "\n";
+        return bytes + last_hole;
+    }
 };
 
-// Whatever the change, even one that keeps the length, the run ends as at Stop with "Файл не
-// открыт" and never travels to a point of the new file.
+// Whatever the change, even one that keeps the length and the times, the run ends as at Stop
+// with "Файл не открыт" at its next fetch and never travels to a point of the new file.
 TEST_P(ChangedJobTest, EndsTheRunWithoutMovingToItsPoints) {
     start();
-    write_bytes("a.drl", "X1Y0\nX5Y5\n");
+    write_bytes("a.drl", job("X7Y7\n"));
     set_old_time("a.drl");
     open_job("a.drl");
     fake::click(ids::START_BUTTON);
     run(5);
     switch (GetParam()) {
         case Change::longer:
-            write_bytes("a.drl", "X1Y0\nX5Y5\nX7Y7\n");
+            write_bytes("a.drl", job("X7Y7\nX8Y8\n"));
             break;
         case Change::renamed_over:
             // Same length and time: only the file itself differs.
-            write_bytes("b.drl", "X1Y0\nX9Y9\n");
+            write_bytes("b.drl", job("X9Y9\n"));
             set_old_time("b.drl");
             std::filesystem::rename(path("b.drl"), path("a.drl"));
             break;
@@ -278,6 +286,11 @@ TEST_P(ChangedJobTest, EndsTheRunWithoutMovingToItsPoints) {
             file << "X9Y9";
             break;
         }
+        case Change::edited_later_keeping_times:
+            // Only the last hole, far from the bytes the next fetch reads, with the times put
+            // back: the status-change time alone tells.
+            ASSERT_TRUE(edit_keeping_times(path("a.drl"), 6000, "X9Y9"));
+            break;
     }
     run(200);
     EXPECT_EQ(message_texts(), std::vector<std::string>{texts::FILE_NOT_OPENED});
@@ -293,14 +306,17 @@ std::string change_name(const testing::TestParamInfo<Change>& change) {
         case Change::renamed_over:
             return "RenamedOver";
         case Change::edited_in_place:
+            return "EditedInPlace";
+        case Change::edited_later_keeping_times:
             break;
     }
-    return "EditedInPlace";
+    return "EditedLaterKeepingTimes";
 }
 
 INSTANTIATE_TEST_SUITE_P(Changes, ChangedJobTest,
                          testing::Values(Change::longer, Change::renamed_over,
-                                         Change::edited_in_place),
+                                         Change::edited_in_place,
+                                         Change::edited_later_keeping_times),
                          change_name);
 
 // A job whose points lie outside the table as applied is drawn, loaded and run as before, with
