@@ -1,6 +1,7 @@
 // reader_speed.cpp - speed of the job-file readers on large files: preview scan throughput
 // against `wc -l` on the same file, the cost of one fetch at the start and near the end, and
-// the cost per fetch along a whole run of fetches through the file.
+// the cost per fetch along a whole run of fetches through the file. The scans record the file and
+// the fetches check their bytes against that record, as at open and in a run.
 //   bench_reader_speed [folder, default /tmp] [megabytes, default 200] [--keep] [--no-run]
 // --no-run leaves out the whole runs of fetches (some minutes for 200 MB).
 #include <fcntl.h>
@@ -124,6 +125,8 @@ int main(int argc, char** argv) {
 
     long holes = 0;
     long segments = 0;
+    FileFingerprint drill_record;
+    FileFingerprint plot_record;
     std::int64_t drill_length = 0;
     std::int64_t plot_length = 0;
     wc_lines(drill);  // both files are in the page cache before anything is timed
@@ -131,13 +134,15 @@ int main(int argc, char** argv) {
     const double drill_wc = best_of_three([&] { wc_lines(drill); });
     const double drill_scan = best_of_three([&] {
         holes = 0;
-        drill_length = scan_drill_preview(drill, 100, [&](std::int32_t, std::int32_t) { ++holes; });
+        drill_length = scan_drill_preview(
+            drill, 100, [&](std::int32_t, std::int32_t) { ++holes; }, &drill_record);
     });
     const double plot_wc = best_of_three([&] { wc_lines(plot); });
     const double plot_scan = best_of_three([&] {
         segments = 0;
         plot_length = scan_plot_preview(
-            plot, 61, [&](std::int32_t, std::int32_t, std::int32_t, std::int32_t) { ++segments; });
+            plot, 61, [&](std::int32_t, std::int32_t, std::int32_t, std::int32_t) { ++segments; },
+            &plot_record);
     });
     const double drill_mb = static_cast<double>(drill_length) / 1e6;
     const double plot_mb = static_cast<double>(plot_length) / 1e6;
@@ -146,24 +151,31 @@ int main(int argc, char** argv) {
     report_scan("drill", drill_mb, drill_scan, drill_wc);
     report_scan("plot", plot_mb, plot_scan, plot_wc);
 
+    if (!fetch_drill_point(drill, 100, 0, &drill_record).readable ||
+        !fetch_plot_step(plot, 61, PEN_NONE, 0, &plot_record).readable) {
+        std::fprintf(stderr, "the fetches do not match the scans' record\n");
+        return 1;
+    }
     const auto near_end_hole = static_cast<std::int32_t>(last_hole);
     const auto near_end_pu = static_cast<std::int32_t>(last_pen_up);
-    std::printf("drill  fetch at offset 0: %.2f us; at offset %d: %.2f us\n",
-                fetch_us(20000, [&] { fetch_drill_point(drill, 100, 0); }), near_end_hole,
-                fetch_us(20000, [&] { fetch_drill_point(drill, 100, near_end_hole); }));
-    std::printf("plot   fetch at offset 0: %.2f us; at offset %d: %.2f us\n",
-                fetch_us(20000, [&] { fetch_plot_step(plot, 61, PEN_NONE, 0); }), near_end_pu,
-                fetch_us(20000, [&] { fetch_plot_step(plot, 61, PEN_DOWN, near_end_pu); }));
+    std::printf(
+        "drill  fetch at offset 0: %.2f us; at offset %d: %.2f us\n",
+        fetch_us(20000, [&] { fetch_drill_point(drill, 100, 0, &drill_record); }), near_end_hole,
+        fetch_us(20000, [&] { fetch_drill_point(drill, 100, near_end_hole, &drill_record); }));
+    std::printf(
+        "plot   fetch at offset 0: %.2f us; at offset %d: %.2f us\n",
+        fetch_us(20000, [&] { fetch_plot_step(plot, 61, PEN_NONE, 0, &plot_record); }), near_end_pu,
+        fetch_us(20000, [&] { fetch_plot_step(plot, 61, PEN_DOWN, near_end_pu, &plot_record); }));
 
     if (whole_runs) {
         whole_run("drill", drill_length, [&](std::int32_t position, bool& found) {
-            const DrillPoint p = fetch_drill_point(drill, 100, position);
+            const DrillPoint p = fetch_drill_point(drill, 100, position, &drill_record);
             found = p.found;
             return p.next_position;
         });
         std::int32_t pen = PEN_NONE;
         whole_run("plot", plot_length, [&](std::int32_t position, bool& found) {
-            const PlotStep s = fetch_plot_step(plot, 61, pen, position);
+            const PlotStep s = fetch_plot_step(plot, 61, pen, position, &plot_record);
             found = s.found;
             pen = s.pen_state;
             return s.next_position;

@@ -69,9 +69,11 @@ void scan_hole_texts(std::string_view line, char* scratch, std::string_view& x_t
 }  // namespace
 
 std::int32_t scan_drill_preview(const std::string& file_name, std::int32_t scale_percent,
-                                const HoleSink& sink) {
+                                const HoleSink& sink, FileFingerprint* record) {
     LineReader reader;
-    if (!reader.open(file_name)) return 0;
+    if (!(record != nullptr ? reader.open_recording(file_name, *record) : reader.open(file_name))) {
+        return 0;
+    }
     const std::int64_t length = reader.length();
     const PixelScale pixel(scale_divisor(scale_percent));
     char scratch[LineReader::LINE_LIMIT];
@@ -87,7 +89,7 @@ std::int32_t scan_drill_preview(const std::string& file_name, std::int32_t scale
 }
 
 DrillPoint fetch_drill_point(const std::string& file_name, std::int32_t scale_percent,
-                             std::int32_t position, const FileIdentity* expected) {
+                             std::int32_t position, const FileFingerprint* expected) {
     DrillPoint point;
     point.next_position = position;
     LineReader reader;

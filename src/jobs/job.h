@@ -10,14 +10,16 @@
 
 // Two lengths on purpose: job_length is where the run ends, as the preview scan returned it (the
 // completion test compares the fetch position with it; a completed run sets it to 0), while
-// file_identity.size is the file as opened, which every fetch compares to notice a replaced or
-// edited file and from which a Start after a completed run takes the length anew.
+// file_fingerprint.identity.size is the file as opened, which every fetch compares to notice a
+// replaced or edited file and from which a Start after a completed run takes the length anew.
 struct JobState {
     std::string job_file_name;      // empty: no job loaded
     std::int32_t job_length = 0;    // bytes, as the preview scan returned it
     std::int32_t job_position = 0;  // byte offset of the next fetch
     std::int32_t pen_state = 0;     // milling: 0 none yet, 6 pen up, 7 pen down
-    FileIdentity file_identity;     // the file as opened: a run stops when it is another
+    // The file as the scan at open read it (identity and block checksums; filled at open, never
+    // in a pass): a run stops when a fetch finds another file or other bytes.
+    FileFingerprint file_fingerprint;
 };
 extern JobState job_state;
 

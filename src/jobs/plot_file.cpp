@@ -70,10 +70,12 @@ void fetch_point(std::string_view line, std::int32_t divisor, PlotStep& step) {
 }  // namespace
 
 std::int32_t scan_plot_preview(const std::string& file_name, std::int32_t scale_percent,
-                               const SegmentSink& sink) {
+                               const SegmentSink& sink, FileFingerprint* record) {
     enum class Stroke { lifted, first_point, drawing };
     LineReader reader;
-    if (!reader.open(file_name)) return 0;
+    if (!(record != nullptr ? reader.open_recording(file_name, *record) : reader.open(file_name))) {
+        return 0;
+    }
     const std::int64_t length = reader.length();
     const PixelScale pixel(scale_divisor(scale_percent));
     char scratch[LineReader::LINE_LIMIT];
@@ -104,7 +106,7 @@ std::int32_t scan_plot_preview(const std::string& file_name, std::int32_t scale_
 
 PlotStep fetch_plot_step(const std::string& file_name, std::int32_t scale_percent,
                          std::int32_t pen_state, std::int32_t position,
-                         const FileIdentity* expected) {
+                         const FileFingerprint* expected) {
     PlotStep step;
     step.pen_state = pen_state;
     step.next_position = position;

@@ -9,12 +9,14 @@
 #include "jobs/job.h"
 
 // Reads the whole file, hands each pen-down segment to `sink` as (point just read, previous
-// point) in pixels, and returns the file length in bytes.
+// point) in pixels, and returns the file length in bytes. With `record`, what it read is
+// recorded there for the fetches.
 std::int32_t scan_plot_preview(const std::string& file_name, std::int32_t scale_percent,
-                               const SegmentSink& sink);
+                               const SegmentSink& sink, FileFingerprint* record = nullptr);
 
 // Reads from `position`, carrying `pen_state`, to the next point. With `expected`, a file that
-// is no longer that file (replaced, or changed in size or time) reads as unreadable.
+// is no longer the one recorded (replaced, changed in size or times, or holding other bytes
+// where it reads) reads as unreadable.
 PlotStep fetch_plot_step(const std::string& file_name, std::int32_t scale_percent,
                          std::int32_t pen_state, std::int32_t position,
-                         const FileIdentity* expected = nullptr);
+                         const FileFingerprint* expected = nullptr);

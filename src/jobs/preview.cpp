@@ -42,25 +42,28 @@ struct DrawnJob {
     bool outside;         // some hole or segment end lies outside the table
 };
 
-// Clears the canvas and draws the job through its scan.
-DrawnJob draw_job(JobKind kind) {
+// Clears the canvas and draws the job through its scan; with `record`, the scan records what it
+// read there.
+DrawnJob draw_job(JobKind kind, FileFingerprint* record) {
     clear_canvas();
     bool outside = false;
     std::int32_t length = 0;
     if (kind == JobKind::drilling) {
-        length = scan_drill_preview(job_state.job_file_name, applied_settings.scale_percent,
-                                    [&outside](std::int32_t x, std::int32_t y) {
-                                        platform::draw_circle(preview_canvas, x, y, 2, COLOUR_HOLE,
-                                                              true);
-                                        outside = outside || outside_table(x, y);
-                                    });
+        length = scan_drill_preview(
+            job_state.job_file_name, applied_settings.scale_percent,
+            [&outside](std::int32_t x, std::int32_t y) {
+                platform::draw_circle(preview_canvas, x, y, 2, COLOUR_HOLE, true);
+                outside = outside || outside_table(x, y);
+            },
+            record);
     } else {
         length = scan_plot_preview(
             job_state.job_file_name, applied_settings.scale_percent,
             [&outside](std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2) {
                 platform::draw_line(preview_canvas, x1, y1, x2, y2, COLOUR_STROKE);
                 outside = outside || outside_table(x1, y1) || outside_table(x2, y2);
-            });
+            },
+            record);
     }
     return {length, outside};
 }
@@ -100,13 +103,13 @@ OpenedJob open_job_file(const std::string& chosen) {
             opened.message = texts::FILE_NOT_OPENED;
             return opened;
         }
-        job_state.file_identity = identity;
-        const DrawnJob drawn = draw_job(kind);
+        // The run checks its fetches against what this scan read, the bytes the preview shows.
+        const DrawnJob drawn = draw_job(kind, &job_state.file_fingerprint);
         job_state.job_length = drawn.length;
         opened.type_label = kind == JobKind::drilling ? texts::TYPE_DRILLING : texts::TYPE_MILLING;
         opened.message = warning_of(drawn);
     } else {
-        job_state.file_identity = job_file_identity(job_state.job_file_name);
+        job_state.file_fingerprint = {job_file_identity(job_state.job_file_name), {}};
     }
     job_state.job_position = 0;
     // A new job starts with no pen command seen.
@@ -117,7 +120,8 @@ OpenedJob open_job_file(const std::string& chosen) {
 const char* redraw_job_preview() {
     if (job_state.job_file_name.empty()) return nullptr;
     const JobKind kind = job_kind_of(job_state.job_file_name);
-    return kind != JobKind::other ? warning_of(draw_job(kind)) : nullptr;
+    // deliberate: a redraw records nothing; the run stays bound to the bytes read at open.
+    return kind != JobKind::other ? warning_of(draw_job(kind, nullptr)) : nullptr;
 }
 
 void draw_run_mark(MarkKind kind, std::int32_t x_px, std::int32_t y_px) {

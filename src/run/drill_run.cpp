@@ -12,9 +12,9 @@ bool drill_fetch_hook() {
     if (job_state.job_file_name.empty()) return true;
     const DrillPoint point =
         fetch_drill_point(job_state.job_file_name, applied_settings.scale_percent,
-                          job_state.job_position, &job_state.file_identity);
-    // A job file that vanished, or is no longer the file opened, ends the run; nothing moves to
-    // its points.
+                          job_state.job_position, &job_state.file_fingerprint);
+    // A job file that vanished, is no longer the file opened or holds other bytes than the scan
+    // read ends the run; nothing moves to its points.
     if (!point.readable) {
         return false;
     }

@@ -130,8 +130,9 @@ bool mill_fetch_hook() {
     s.segment_start_y = static_cast<float>(m.target_y);
     const PlotStep step =
         fetch_plot_step(job_state.job_file_name, applied_settings.scale_percent,
-                        job_state.pen_state, job_state.job_position, &job_state.file_identity);
-    // A job file that vanished, or is no longer the file opened, ends the run.
+                        job_state.pen_state, job_state.job_position, &job_state.file_fingerprint);
+    // A job file that vanished, is no longer the file opened or holds other bytes than the scan
+    // read ends the run.
     if (!step.readable) {
         return false;
     }

@@ -15,7 +15,7 @@ namespace {
 
 // A Start after the job ran to its end begins it again from the first byte.
 void restart_completed_job() {
-    const std::int64_t size = std::clamp<std::int64_t>(job_state.file_identity.size, 0,
+    const std::int64_t size = std::clamp<std::int64_t>(job_state.file_fingerprint.identity.size, 0,
                                                        std::numeric_limits<std::int32_t>::max());
     job_state.job_position = 0;
     job_state.job_length = static_cast<std::int32_t>(size);

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "jobs/line_reader.h"  // line_reader_read_hook
 #include "sim.h"
 
 namespace fs = std::filesystem;
@@ -549,5 +550,45 @@ TEST_F(SimTest, AJobThatOutrunsThePassLimitEndsWithStatus3) {
     EXPECT_EQ(last_line(read_fd(out2)), "steps X - 300\n");
     std::fclose(out);
     std::fclose(out2);
+    std::fclose(err);
+}
+
+// --- a job file edited during the run, in-process ---------------------------------------------
+
+// The second hole is edited in place (same size, times put back) after the second fetch's check
+// at open and before its read. That fetch comes at the bottom of the first hole: the run ends
+// there as at Stop, with the message, and the machine stays where it is instead of going on to
+// the edited hole.
+TEST_F(SimTest, AJobEditedDuringARunEndsItWithoutMovingToTheEditedHole) {
+    static std::string job;
+    static int reads = 0;
+    job = work("edited.drl");
+    reads = 0;
+    std::ofstream(job, std::ios::binary) << "X10Y20\nX30Y20\nM30\n";
+    // The reads: the scan at open, the first fetch, then the second fetch.
+    line_reader_read_hook = [](int, std::int64_t) {
+        if (++reads != 3) return;
+        std::fstream file(job, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(7);
+        file << "X90Y90";
+    };
+    sim::RunOptions options;
+    options.job_file = job;
+    options.params_file = write_params("p.ini", DRILL_PARAMS);
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    ASSERT_TRUE(out && err);
+    const int status = sim::run_job(options, out, err);
+    line_reader_read_hook = nullptr;
+    EXPECT_EQ(status, sim::EXIT_OK);
+    EXPECT_EQ(read_fd(out),
+              "steps Y + 200\n"
+              "steps X + 100\n"
+              "mark hole 10 20\n"
+              "steps Z - 70\n"
+              "message Файл не открыт\n"
+              "done 100 200 30 passes 373 seconds 6.217\n");
+    EXPECT_EQ(read_fd(err), "");
+    std::fclose(out);
     std::fclose(err);
 }

@@ -10,7 +10,9 @@
 #include "base/settings.h"
 #include "base/texts.h"
 #include "drive/motion.h"
+#include "job_file_folder.h"  // edit_keeping_times
 #include "jobs/job.h"
+#include "jobs/line_reader.h"  // line_reader_read_hook
 #include "jobs/preview.h"
 #include "machine_fixture.h"
 #include "run/run_control.h"
@@ -242,33 +244,62 @@ TEST_F(DrillRunTest, DeletedJobFileStopsTheRunWithoutMoving) {
 }
 
 // How a job file is changed under a running job.
-enum class Change { longer, renamed_over, edited_in_place };
+enum class Change {
+    longer,
+    renamed_over,
+    edited_in_place,
+    edited_later_keeping_times,
+    edited_during_a_fetch,
+    other_bytes_same_identity,
+};
 
 class ChangedJobTest : public DrillRunTest, public testing::WithParamInterface<Change> {
 protected:
+    void TearDown() override {
+        line_reader_read_hook = nullptr;
+        DrillRunTest::TearDown();
+    }
+
+    // The read hook's edit: the next hole becomes X9Y9 after the fetch's check at open, before
+    // its bytes are read.
+    static inline std::string edited_file;
+    static void edit_before_the_read(int, std::int64_t) {
+        line_reader_read_hook = nullptr;
+        std::fstream file(edited_file, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(5);
+        file << "X9Y9";
+    }
+
     // An old modification time, so that an edit within the same clock tick still shows.
     void set_old_time(const std::string& name) {
         const timespec times[2] = {{1'000'000'000, 0}, {1'000'000'000, 0}};
         ASSERT_EQ(::utimensat(AT_FDCWD, path(name).c_str(), times, 0), 0);
     }
+
+    // Two holes, then comment lines past the first 4 KB block, then a last hole there.
+    static std::string job(const std::string& last_hole) {
+        std::string bytes = "X1Y0\nX5Y5\n";
+        while (bytes.size() < 6000) bytes += ";" + std::string(59, 'c') + "\n";
+        return bytes + last_hole;
+    }
 };
 
-// Whatever the change, even one that keeps the length, the run ends as at Stop with "Файл не
-// открыт" and never travels to a point of the new file.
+// Whatever the change, even one that keeps the length and the times, the run ends as at Stop
+// with "Файл не открыт" at its next fetch and never travels to a point of the new file.
 TEST_P(ChangedJobTest, EndsTheRunWithoutMovingToItsPoints) {
     start();
-    write_bytes("a.drl", "X1Y0\nX5Y5\n");
+    write_bytes("a.drl", job("X7Y7\n"));
     set_old_time("a.drl");
     open_job("a.drl");
     fake::click(ids::START_BUTTON);
     run(5);
     switch (GetParam()) {
         case Change::longer:
-            write_bytes("a.drl", "X1Y0\nX5Y5\nX7Y7\n");
+            write_bytes("a.drl", job("X7Y7\nX8Y8\n"));
             break;
         case Change::renamed_over:
             // Same length and time: only the file itself differs.
-            write_bytes("b.drl", "X1Y0\nX9Y9\n");
+            write_bytes("b.drl", job("X9Y9\n"));
             set_old_time("b.drl");
             std::filesystem::rename(path("b.drl"), path("a.drl"));
             break;
@@ -278,12 +309,28 @@ TEST_P(ChangedJobTest, EndsTheRunWithoutMovingToItsPoints) {
             file << "X9Y9";
             break;
         }
+        case Change::edited_later_keeping_times:
+            // Only the last hole, far from the bytes the next fetch reads, with the times put
+            // back: the status-change time alone tells.
+            ASSERT_TRUE(edit_keeping_times(path("a.drl"), 6000, "X9Y9"));
+            break;
+        case Change::edited_during_a_fetch:
+            edited_file = path("a.drl");
+            line_reader_read_hook = edit_before_the_read;
+            break;
+        case Change::other_bytes_same_identity:
+            // The next hole edited, and the job's record given the file's new identity, as if
+            // every time had been put back: only the bytes tell.
+            ASSERT_TRUE(edit_keeping_times(path("a.drl"), 5, "X9Y9"));
+            job_state.file_fingerprint.identity = job_file_identity(path("a.drl"));
+            break;
     }
     run(200);
     EXPECT_EQ(message_texts(), std::vector<std::string>{texts::FILE_NOT_OPENED});
     EXPECT_FALSE(run_control.running);
     EXPECT_EQ(machine_state.target_x, 10);
     EXPECT_EQ(machine_state.target_y, 0);
+    EXPECT_FALSE(machine_state.move_requested);
 }
 
 std::string change_name(const testing::TestParamInfo<Change>& change) {
@@ -293,14 +340,23 @@ std::string change_name(const testing::TestParamInfo<Change>& change) {
         case Change::renamed_over:
             return "RenamedOver";
         case Change::edited_in_place:
+            return "EditedInPlace";
+        case Change::edited_later_keeping_times:
+            return "EditedLaterKeepingTimes";
+        case Change::edited_during_a_fetch:
+            return "EditedDuringAFetch";
+        case Change::other_bytes_same_identity:
             break;
     }
-    return "EditedInPlace";
+    return "OtherBytesSameIdentity";
 }
 
 INSTANTIATE_TEST_SUITE_P(Changes, ChangedJobTest,
                          testing::Values(Change::longer, Change::renamed_over,
-                                         Change::edited_in_place),
+                                         Change::edited_in_place,
+                                         Change::edited_later_keeping_times,
+                                         Change::edited_during_a_fetch,
+                                         Change::other_bytes_same_identity),
                          change_name);
 
 // A job whose points lie outside the table as applied is drawn, loaded and run as before, with

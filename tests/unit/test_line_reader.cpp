@@ -32,11 +32,11 @@ Lines reference_lines(const std::string& data) {
     return lines;
 }
 
-Lines read_all(const std::string& file, std::int64_t from = 0) {
+// Every line of the file; with `record`, the reading records the file there, as a scan does.
+Lines read_all(const std::string& file, FileFingerprint* record = nullptr) {
     Lines lines;
     LineReader reader;
-    EXPECT_TRUE(reader.open(file));
-    reader.seek(from);
+    EXPECT_TRUE(record != nullptr ? reader.open_recording(file, *record) : reader.open(file));
     while (!reader.at_end()) {
         const std::string_view line = reader.next_line();
         lines.emplace_back(std::string(line), reader.position());
@@ -71,7 +71,8 @@ TEST(LineReader, TerminatorsAndOffsets) {
 }
 
 // Random text with every terminator, long lines and buffer refills at arbitrary places, read
-// whole and from every line start, against the plain definition.
+// whole and from every line start, against the plain definition; the reads from a line start
+// are checked against what the whole reading recorded, as a run's fetches are.
 TEST(LineReader, MatchesPlainDefinitionOnRandomText) {
     JobFileFolder folder;
     std::mt19937 random(12345);
@@ -89,14 +90,16 @@ TEST(LineReader, MatchesPlainDefinitionOnRandomText) {
         }
         const std::string file = folder.write("random.txt", data);
         const Lines expected = reference_lines(data);
-        ASSERT_EQ(read_all(file), expected) << "rate " << terminator_rate;
+        FileFingerprint recorded;
+        ASSERT_EQ(read_all(file, &recorded), expected) << "rate " << terminator_rate;
         std::int64_t start = 0;
         for (const auto& [line, after] : expected) {
             LineReader reader;
-            ASSERT_TRUE(reader.open(file));
+            ASSERT_TRUE(reader.open_unchanged(file, &recorded));
             reader.seek(start);
             ASSERT_EQ(reader.next_line(), line) << "from " << start;
             ASSERT_EQ(reader.position(), after) << "from " << start;
+            ASSERT_FALSE(reader.failed()) << "from " << start;
             start = after;
         }
     }
@@ -161,6 +164,76 @@ TEST(LineReader, FileShorterThanAtOpenEndsTheReadingAsFailed) {
     EXPECT_EQ(reader.next_line(), "");
     EXPECT_TRUE(reader.failed());
     EXPECT_TRUE(reader.at_end());
+}
+
+// One line of 100 bytes at every multiple of 100, 20 000 bytes: four whole blocks and a partial
+// one.
+std::string hundred_byte_lines() {
+    std::string data;
+    while (data.size() < 20'000) {
+        const std::string number = std::to_string(data.size());
+        data += "X" + number + std::string(98 - number.size(), 'y') + "\n";
+    }
+    return data;
+}
+
+// A file that has the recorded identity but other bytes. No real edit leaves that (the
+// status-change time moves), so a record of file A is given the identity of file B, a copy of A
+// with one byte changed: a read fails before handing out anything of a block that differs,
+// wherever in the file that block lies; blocks it does not read cost nothing.
+TEST(LineReader, BytesOtherThanRecordedEndTheReading) {
+    struct Case {
+        const char* what;
+        std::int64_t from;
+        std::int64_t changed;
+        bool fails;
+    };
+    const Case cases[] = {
+        {"in the line read", 0, 10, true},
+        {"before the offset, in the block it starts in", 5000, 4100, true},
+        {"in the next block, where the line runs on", 4000, 4150, true},
+        {"in the partial last block", 19'900, 19'990, true},
+        {"in a block the read never reaches", 0, 10'000, false},
+    };
+    JobFileFolder folder;
+    const std::string data = hundred_byte_lines();
+    FileFingerprint recorded;
+    read_all(folder.write("a.txt", data), &recorded);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string other = data;
+        other[static_cast<std::size_t>(c.changed)] = '#';
+        const std::string file = folder.write("b.txt", other);
+        LineReader probe;
+        ASSERT_TRUE(probe.open(file));
+        FileFingerprint faked = recorded;
+        faked.identity = probe.identity();
+
+        LineReader reader;
+        ASSERT_TRUE(reader.open_unchanged(file, &faked));
+        reader.seek(c.from);
+        const std::string_view line = reader.next_line();
+        EXPECT_EQ(reader.failed(), c.fails);
+        EXPECT_EQ(line, c.fails ? "" : data.substr(static_cast<std::size_t>(c.from), 99));
+    }
+}
+
+// An edit that puts the times back, made after a fetch's check at open and far from the bytes
+// it reads: its read still fails, as the file is no longer the one recorded; and the next
+// fetch's open already refuses it.
+TEST(LineReader, EditWithTimesPutBackIsCaughtAfterTheReadAndAtTheNextOpen) {
+    JobFileFolder folder;
+    const std::string file = folder.write("a.txt", hundred_byte_lines());
+    FileFingerprint recorded;
+    read_all(file, &recorded);
+    LineReader reader;
+    ASSERT_TRUE(reader.open_unchanged(file, &recorded));
+    ASSERT_TRUE(edit_keeping_times(file, 15'000, "#"));
+    EXPECT_EQ(reader.next_line(), "");
+    EXPECT_TRUE(reader.failed());
+
+    LineReader next;
+    EXPECT_FALSE(next.open_unchanged(file, &recorded));
 }
 
 }  // namespace

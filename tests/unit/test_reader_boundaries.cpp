@@ -1,6 +1,7 @@
 // test_reader_boundaries.cpp - where lines meet the reading buffer, once for both job-file
 // readers: a line far longer than the examined part, and a CR LF split across the first read.
-// The fetches must keep exact offsets and the scans must see the same points.
+// The fetches, checked against what the scan recorded as in a run, must keep exact offsets and
+// the scans must see the same points.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -32,38 +33,45 @@ struct Reader {
     std::string head;
     std::string (*line)(int x, int y);
     std::int32_t x_offset;
-    Fetched (*fetch)(const std::string& file, std::int32_t position, std::int32_t& pen);
-    Points (*scan)(const std::string& file);
+    Fetched (*fetch)(const std::string& file, std::int32_t position, std::int32_t& pen,
+                     const FileFingerprint* record);
+    Points (*scan)(const std::string& file, FileFingerprint* record);
 };
 
 const Reader READERS[] = {
     {"drilling", "job.drl", "",
      [](int x, int y) { return "X" + std::to_string(x) + "Y" + std::to_string(y); }, 0,
-     [](const std::string& file, std::int32_t position, std::int32_t&) {
-         const DrillPoint p = fetch_drill_point(file, 100, position);
+     [](const std::string& file, std::int32_t position, std::int32_t&,
+        const FileFingerprint* record) {
+         const DrillPoint p = fetch_drill_point(file, 100, position, record);
+         EXPECT_TRUE(p.readable);
          return Fetched{p.x_mm, p.y_mm, p.next_position};
      },
-     [](const std::string& file) {
+     [](const std::string& file, FileFingerprint* record) {
          Points points;
-         scan_drill_preview(file, 100,
-                            [&](std::int32_t x, std::int32_t y) { points.emplace_back(x, y); });
+         scan_drill_preview(
+             file, 100, [&](std::int32_t x, std::int32_t y) { points.emplace_back(x, y); }, record);
          return points;
      }},
     {"milling", "job.plt", "PD;\n",
      [](int x, int y) { return "PA" + std::to_string(x) + "," + std::to_string(y) + ";"; }, 50,
-     [](const std::string& file, std::int32_t position, std::int32_t& pen) {
-         const PlotStep s = fetch_plot_step(file, 100, pen, position);
+     [](const std::string& file, std::int32_t position, std::int32_t& pen,
+        const FileFingerprint* record) {
+         const PlotStep s = fetch_plot_step(file, 100, pen, position, record);
+         EXPECT_TRUE(s.readable);
          pen = s.pen_state;
          return Fetched{s.x_mm, s.y_mm, s.next_position};
      },
-     [](const std::string& file) {
+     [](const std::string& file, FileFingerprint* record) {
          // A stroke's points: the first segment's previous point, then each point just read.
          Points points;
-         scan_plot_preview(file, 100,
-                           [&](std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2) {
-                               if (points.empty()) points.emplace_back(x2, y2);
-                               points.emplace_back(x1, y1);
-                           });
+         scan_plot_preview(
+             file, 100,
+             [&](std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2) {
+                 if (points.empty()) points.emplace_back(x2, y2);
+                 points.emplace_back(x1, y1);
+             },
+             record);
          return points;
      }},
 };
@@ -98,12 +106,13 @@ TEST(JobReaders, LineBoundaries) {
             std::size_t first_end = 0;
             const std::string text = c.text(r, first_end);
             const std::string file = folder.write(r.file_name, text);
+            FileFingerprint record;
+            EXPECT_EQ(r.scan(file, &record), (Points{{7 + r.x_offset, 8}, {1 + r.x_offset, 1}}));
             std::int32_t pen = 0;
-            const Fetched a = r.fetch(file, 0, pen);
+            const Fetched a = r.fetch(file, 0, pen, &record);
             EXPECT_EQ(a, (Fetched{7 + r.x_offset, 8, static_cast<std::int32_t>(first_end)}));
-            const Fetched b = r.fetch(file, a.next, pen);
+            const Fetched b = r.fetch(file, a.next, pen, &record);
             EXPECT_EQ(b, (Fetched{1 + r.x_offset, 1, static_cast<std::int32_t>(text.size())}));
-            EXPECT_EQ(r.scan(file), (Points{{7 + r.x_offset, 8}, {1 + r.x_offset, 1}}));
         }
     }
 }
