@@ -6,6 +6,7 @@
 namespace platform {
 
 // From now on a termination signal only sets a request that the main loop reads once a pass.
+// A write to a closed pipe (standard error read by nobody) fails instead of killing the program.
 void watch_termination_signals();
 // True once a termination signal has come.
 bool termination_requested();

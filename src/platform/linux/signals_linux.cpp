@@ -18,6 +18,8 @@ void request_end(int) {
 namespace platform {
 
 void watch_termination_signals() {
+    // A failed write to standard error is no reason to end.
+    ::signal(SIGPIPE, SIG_IGN);
     struct sigaction action {};
     action.sa_handler = request_end;
     sigemptyset(&action.sa_mask);
