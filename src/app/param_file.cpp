@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string_view>
 #include <vector>
 
@@ -414,12 +415,39 @@ void load_parameters() {
     }
 }
 
-void save_parameters() {
+namespace {
+
+ParamValues field_values() {
     ParamValues values{};
     for (int i = 0; i < ids::FIELD_COUNT; ++i) {
         values[static_cast<std::size_t>(i)] = platform::control_value(ids::FIELD_FIRST + i);
     }
+    return values;
+}
+
+// The fields as last remembered, for a save made on another thread.
+std::mutex remembered_mutex;
+std::optional<ParamValues> remembered;
+
+}  // namespace
+
+void save_parameters() {
     // A failed write has said so on standard error; the program ends anyway, and the old file
     // stays whole.
-    write_param_file(param_file_path, values);
+    write_param_file(param_file_path, field_values());
+}
+
+void remember_parameters() {
+    const ParamValues values = field_values();
+    const std::lock_guard lock(remembered_mutex);
+    remembered = values;
+}
+
+bool save_remembered_parameters() {
+    std::optional<ParamValues> values;
+    {
+        const std::lock_guard lock(remembered_mutex);
+        values = remembered;
+    }
+    return values && write_param_file(param_file_path, *values);
 }

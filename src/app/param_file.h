@@ -46,3 +46,9 @@ extern std::string param_file_path;
 void load_parameters();
 // Exit: writes the fifteen fields to "Param.ini".
 void save_parameters();
+// Keeps a copy of the fifteen fields for save_remembered_parameters; the main loop calls it
+// once a pass, so that the copy follows every change of a field.
+void remember_parameters();
+// Writes the copy to "Param.ini", from any thread, without touching the window: for a program
+// that ends at once. False when nothing was remembered yet or the write failed.
+bool save_remembered_parameters();

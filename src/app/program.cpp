@@ -51,8 +51,13 @@ bool start_up() {
     register_panel_shortcuts();
     create_panel();
     set_default_fields();
+    // Should the program have to end at once (a lost display, a second termination signal),
+    // the fields as the last pass left them are saved, the defaults while none ran yet.
+    remember_parameters();
+    platform::set_last_save(save_remembered_parameters);
     load_parameters();
     apply_all();
+    remember_parameters();
     create_panel_labels();
     platform::prepare_step_timing();
     // Said once the window is open: without it the counters and the preview would move as if
@@ -85,6 +90,7 @@ bool run_pass() {
     compose_preview();
     platform::present(drawing_area);
     platform::clear_area(drawing_area, COLOUR_AREA_BACKGROUND);
+    remember_parameters();
     // A termination signal ends the program as the close box does.
     return event == ids::EVENT_CLOSE || platform::termination_requested();
 }

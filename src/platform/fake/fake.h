@@ -13,6 +13,7 @@
 
 #include "base/ids.h"
 #include "platform/raster.h"
+#include "platform/signals.h"
 #include "platform/window.h"
 
 namespace fake {
@@ -112,10 +113,12 @@ struct ClockRecord {
 extern ClockRecord clock;
 void reset_clock();
 
-// Termination signals: whether the program asked to hear them, and whether one "came".
+// Termination signals: whether the program asked to hear them, whether one "came", and the
+// save the program gave for ending at once.
 struct TerminationRecord {
     bool watching = false;
     bool requested = false;
+    platform::LastSave last_save = nullptr;
 };
 extern TerminationRecord termination;
 void reset_termination();

@@ -1,17 +1,21 @@
 // display_qt.cpp - whether a display can be opened, asked before the QApplication exists: the
 // toolkit ends the process when none of its platforms can connect, and the program must
-// report "Screen error" instead.
+// report "Screen error" instead. And whether the open display was lost since: the toolkit
+// then ends the process from inside its event loop, where the program would crash.
 #include <dlfcn.h>
 #include <sys/stat.h>
 
 #include <QByteArray>
 #include <QByteArrayList>
 #include <QDir>
+#include <QGuiApplication>
 #include <QLibraryInfo>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/qt/qt_internal.h"
 #include "platform/qt/qt_platform.h"
+#include "platform/signals.h"
 
 namespace qt_platform {
 
@@ -101,7 +105,47 @@ bool wayland_reachable() {
     return stat(socket.constData(), &info) == 0 && S_ISSOCK(info.st_mode);
 }
 
+// The X connection of the running application, and libxcb's question whether it broke.
+using HasError = int (*)(void*);
+void* xcb_library = nullptr;
+HasError connection_has_error = nullptr;
+void* x11_connection = nullptr;
+
+// Run by exit(): the toolkit calls it when it finds its connection broken; the program's own
+// static objects would be torn down next, the application among them, and crash.
+void end_on_toolkit_exit() {
+    end_if_display_lost();
+}
+
 }  // namespace
+
+void watch_display_connection() {
+    forget_display_connection();
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (!x11) return;  // offscreen, Wayland: no X connection to watch
+    // The toolkit's X11 platform has loaded libxcb already.
+    xcb_library = dlopen("libxcb.so.1", RTLD_NOW | RTLD_NOLOAD);
+    if (!xcb_library) return;
+    connection_has_error =
+        reinterpret_cast<HasError>(dlsym(xcb_library, "xcb_connection_has_error"));
+    x11_connection = x11->connection();
+    static bool registered = false;
+    if (!registered) registered = std::atexit(end_on_toolkit_exit) == 0;
+}
+
+void forget_display_connection() {
+    x11_connection = nullptr;
+    connection_has_error = nullptr;
+    if (xcb_library) dlclose(xcb_library);
+    xcb_library = nullptr;
+}
+
+void end_if_display_lost() {
+    // Once broken, an X connection stays broken; nothing of the toolkit may run any more.
+    if (x11_connection && connection_has_error && connection_has_error(x11_connection) != 0) {
+        platform::end_at_once(1, "the display connection was lost");
+    }
+}
 
 void remember_arguments_for_display(int argc, char** argv) {
     saved_argc = argc;

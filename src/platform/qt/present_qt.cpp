@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "platform/clock.h"
+#include "platform/qt/qt_internal.h"
 #include "platform/qt/qt_platform.h"
 #include "platform/raster.h"
 #include "platform/window.h"
@@ -90,6 +91,7 @@ void open_drawing_area(int x, int y, int width, int height) {
 
 void present(const DrawingArea& area) {
     if (qt_platform::DrawingWidget* widget = qt_platform::drawing.data()) {
+        qt_platform::end_if_display_lost();
         render_area(area, widget->frame);
         widget->repaint();
     }

@@ -229,6 +229,7 @@ QWidget* make_widget(const platform::ControlSpec& desc, QWidget* parent) {
 // system during a step, while the operator's input stays queued in the toolkit until the next
 // pass takes events at its start.
 void repaint_during_wait() {
+    end_if_display_lost();
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
@@ -288,6 +289,7 @@ bool start_drawing_system() {
     // The installed desktop entry and theme icon: task lists and title bars show them.
     QGuiApplication::setDesktopFileName(QStringLiteral("cncmirel"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("cncmirel")));
+    qt_platform::watch_display_connection();
     state.key_filter = qt_platform::make_key_filter(qApp);
     qApp->installEventFilter(state.key_filter);
     step_wait::set_work(qt_platform::repaint_during_wait);
@@ -350,7 +352,10 @@ void create_control(const ControlSpec& desc) {
 }
 
 int poll_event() {
-    if (qt_platform::started()) QCoreApplication::processEvents(QEventLoop::AllEvents);
+    if (qt_platform::started()) {
+        qt_platform::end_if_display_lost();
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    }
     if (state.events.empty()) return ids::EVENT_NONE;
     const qt_platform::Event e = state.events.front();
     state.events.pop_front();
@@ -509,6 +514,7 @@ void end_program() {
         delete state.key_filter;
         state.key_filter = nullptr;
     }
+    qt_platform::forget_display_connection();
     state.app.reset();
 }
 
