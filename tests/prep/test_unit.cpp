@@ -366,6 +366,9 @@ TEST(JobUnit, RefusalsWriteNothing) {
     ASSERT_TRUE(write_param_file(inside, machine_values(10, 10, 200, 150)));
     const std::string drill = data("header_dip8.drl");
     const std::string fresh = folder.path("new");
+    fs::create_directory(folder.path("copy"));
+    const std::string same_name =
+        folder.write("copy/board-PTH.drl", read_file(data("board-PTH.drl")));
 
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{drill, "-o", fresh, "--machine", short_file}, "is 56 bytes, not the 60"},
@@ -382,6 +385,8 @@ TEST(JobUnit, RefusalsWriteNothing) {
         {{drill, "-o", fresh, "--machine", own, "--unit", "0.3"}, "--unit wants"},
         {{drill, data("board-NPTH.drl"), "-o", folder.path("full"), "--origin", "keep"},
          "holds other files"},
+        // Found only once the folder is made: it goes again.
+        {{data("board-PTH.drl"), same_name, "-o", fresh}, "two outputs would both be named"},
     };
     const std::vector<std::string> before = names_in(folder.path(""));
     for (const auto& [args, words] : cases) {
