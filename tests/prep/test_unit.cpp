@@ -347,6 +347,32 @@ TEST(JobUnit, FolderHoldsTheDerivedParamIniAndItsReadme) {
     EXPECT_EQ(again.status, 0) << again.err;
 }
 
+TEST(JobUnit, ReportSaysWhatThePreviewShowsAndWhatATableFieldHolds) {
+    JobFileFolder folder;
+    const std::string own = folder.path("machine.ini");
+    // 80 steps per mm: the board placed at 120 mm is too far out for the preview even at
+    // 0.2 mm, so it gets the finest unit, 0.025 mm, whose 735 pixels are 18.375 mm.
+    ASSERT_TRUE(write_param_file(own, machine_values(80, 80, 200, 150)));
+    Result r = run(
+        {data("header_dip8.drl"), "-o", folder.path("far"), "--machine", own, "--margin", "120"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("job unit: 0.025 mm"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("WARNING: the preview draws one pixel per unit, 735 x 715: it shows only "
+                         "the part of the board within X 18.375 mm and Y 17.875 mm"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find("note: a field holds"), std::string::npos) << r.out;
+    // A 300 mm table is 12000 units of 0.025 mm: the field holds 9999 of them.
+    ASSERT_TRUE(write_param_file(own, machine_values(80, 80, 300, 150)));
+    r = run(
+        {data("header_dip8.drl"), "-o", folder.path("wide"), "--machine", own, "--unit", "0.025"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("note: a field holds at most 9999 units, so the controller reaches "
+                         "249.975 x 150 mm of the 300 x 150 mm table"),
+              std::string::npos)
+        << r.out;
+}
+
 TEST(JobUnit, RefusalsWriteNothing) {
     JobFileFolder folder;
     const std::string own = folder.write("machine.ini", "");
@@ -367,6 +393,8 @@ TEST(JobUnit, RefusalsWriteNothing) {
     const std::string drill = data("header_dip8.drl");
     const std::string fresh = folder.path("new");
     fs::create_directory(folder.path("copy"));
+    fs::create_directory(folder.path("in"));
+    const std::string second = folder.write("in/b.drl", read_file(data("board-NPTH.drl")));
     const std::string same_name =
         folder.write("copy/board-PTH.drl", read_file(data("board-PTH.drl")));
 
@@ -385,6 +413,8 @@ TEST(JobUnit, RefusalsWriteNothing) {
         {{drill, "-o", fresh, "--machine", own, "--unit", "0.3"}, "--unit wants"},
         {{drill, data("board-NPTH.drl"), "-o", folder.path("full"), "--origin", "keep"},
          "holds other files"},
+        {{drill, second, "-o", folder.path("in"), "--force", "--tools", "all"},
+         "would replace the input"},
         // Found only once the folder is made: it goes again.
         {{data("board-PTH.drl"), same_name, "-o", fresh}, "two outputs would both be named"},
     };
@@ -397,7 +427,9 @@ TEST(JobUnit, RefusalsWriteNothing) {
         EXPECT_EQ(names_in(folder.path("")), before) << testing::PrintToString(args);
         EXPECT_EQ(names_in(folder.path("full")), std::vector<std::string>{"notes.txt"});
         EXPECT_EQ(names_in(folder.path("own")), std::vector<std::string>{"Param.ini"});
+        EXPECT_EQ(names_in(folder.path("in")), std::vector<std::string>{"b.drl"});
     }
+    EXPECT_EQ(read_file(second), read_file(data("board-NPTH.drl")));
     EXPECT_EQ(read_param_file(inside), machine_values(10, 10, 200, 150));
 
     // With --force the jobs join what the folder holds, which stays.
