@@ -57,10 +57,10 @@ DRILLED_HOLE="250 0 0"
 TOOL="220 207 45"
 CHANGED_FIELD="255 255 255"
 
-# Starts the controller in the background and waits until its window shows a first frame: the
-# window, then the drawing area's background.
+# Starts the controller (with any options after it) in the background and waits until its window
+# shows a first frame: the window, then the drawing area's background.
 start_app() {
-    "$1" 2>app.err &
+    "$@" 2>app.err &
     APP_PID=$!
     WIN=$(wait_window "CNC Mirel")
     wait_pixel 5 5 "$AREA_BACKGROUND" || fail "the window shows no drawing area"

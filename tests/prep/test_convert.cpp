@@ -251,11 +251,11 @@ TEST(Convert, FailuresWriteNothing) {
         {{plot, "-o", folder.path("o.drl")}, "must end in .plt"},
         {{drill, "-o", folder.path("sub/../in.drl"), "--tools", "all"}, "would replace the input"},
         {{bad, "-o", folder.path("o.drl")}, "unknown command"},
-        {{drill, "-o", folder.path("o.drl"), "--params", folder.path("missing.ini")},
-         "parameter file"},
+        {{drill, "-o", folder.path("out"), "--params", folder.path("missing.ini")},
+         "cannot read the machine file"},
         {{drill}, "no OUTPUT"},
         {{"-o", folder.path("o.drl")}, "no INPUT"},
-        {{drill, drill, "-o", folder.path("o.drl")}, "more than one INPUT"},
+        {{drill, plot, "-o", folder.path("o.drl")}, "OUTPUT is a folder"},
         {{drill, "-o", folder.path("o.drl"), "--tools", "each"}, "--tools wants split or all"},
         {{drill, "-o", folder.path("o.drl"), "--origin", "centre"}, "--origin wants"},
         {{drill, "-o", folder.path("o.drl"), "--margin", "-1"}, "--margin wants"},
@@ -293,9 +293,9 @@ TEST(Convert, HelpAndQuiet) {
     EXPECT_TRUE(fs::exists(folder.path("e-T01-0.80mm.drl")));
 }
 
-// 1 step per mm, a 20 x 20 x 50 mm table, 1 ms steps, depth 3, travel height 10.
+// 10 steps per mm, a 200 x 150 x 50 mm table, 1 ms steps, depth 3, travel height 10.
 ParamValues machine(std::int32_t scale) {
-    return {0, 0, 0, 1, 1, 1, 20, 20, 50, 1, 3, scale, 0, 0, 10};
+    return {0, 0, 0, 10, 10, 10, 200, 150, 50, 1, 3, scale, 0, 0, 10};
 }
 
 std::string sim_done_line(const std::string& job, const std::string& params) {
@@ -314,39 +314,30 @@ std::string sim_done_line(const std::string& job, const std::string& params) {
 
 TEST(Convert, MachineCheckTableAndDurations) {
     JobFileFolder folder;
-    const std::string params = folder.path("Param.ini");
-    ASSERT_TRUE(write_param_file(params, machine(100)));
-    const Result r =
-        run({data("kicad7_decimal.drl"), "-o", folder.path("b.drl"), "--params", params});
+    const std::string params = folder.path("machine.ini");
+    ASSERT_TRUE(write_param_file(params, machine(91)));
+    const std::string out = folder.path("out");
+    const Result r = run({data("kicad7_decimal.drl"), "-o", out, "--params", params});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("machine: table 20 x 20 mm; WARNING: 4 points lie outside the table"),
+    EXPECT_NE(r.out.find("machine: table 2000 x 1500 units; every point lies on the table"),
               std::string::npos)
         << r.out;
-    // The duration is the simulator's own figure for the written job.
-    for (const char* name : {"b-T01-0.40mm.drl", "b-T02-1.00mm.drl"}) {
-        const std::string done = sim_done_line(folder.path(name), params);
+    // The duration is the simulator's own figure for the written job on the folder's Param.ini.
+    for (const char* name : {"/out-T01-0.40mm.drl", "/out-T02-1.00mm.drl"}) {
+        const std::string job = out + "/kicad7_decimal" + std::string(name).substr(4);
+        const std::string done = sim_done_line(job, out + "/Param.ini");
         const std::string seconds = done.substr(done.find("seconds ") + 8);
         const std::string passes =
             done.substr(done.find("passes ") + 7, done.find(" seconds") - done.find("passes ") - 7);
-        EXPECT_NE(
-            r.out.find(std::string(name) + ": " + seconds + " s (" + passes + " moving passes)"),
-            std::string::npos)
+        EXPECT_NE(r.out.find(job + ": " + seconds + " s (" + passes + " moving passes)"),
+                  std::string::npos)
             << done << "\n"
             << r.out;
     }
-    // A parameter file with another scale: warned, and timed as the jobs are meant, at 100.
-    const std::string other = folder.path("other.ini");
-    ASSERT_TRUE(write_param_file(other, machine(91)));
-    const Result r91 =
-        run({data("kicad7_decimal.drl"), "-o", folder.path("c.drl"), "--params", other});
-    ASSERT_EQ(r91.status, 0) << r91.err;
-    EXPECT_NE(r91.out.find("WARNING: the parameter file has scale 91"), std::string::npos)
-        << r91.out;
-    const std::string done = sim_done_line(folder.path("c-T01-0.40mm.drl"), params);
-    EXPECT_NE(r91.out.find(done.substr(done.find("seconds ") + 8) + " s"), std::string::npos)
-        << r91.out;
-    EXPECT_EQ(read_file(other).size(), PARAM_FILE_SIZE);
-    EXPECT_EQ(read_param_file(other)->at(11), 91);
+    // The machine's own file keeps its scale; the folder's has 100, as the jobs are meant.
+    EXPECT_EQ(read_file(params).size(), PARAM_FILE_SIZE);
+    EXPECT_EQ(read_param_file(params)->at(11), 91);
+    EXPECT_EQ(read_param_file(out + "/Param.ini")->at(11), 100);
 }
 
 TEST(Convert, PlotReportCountsWhatWasSkipped) {

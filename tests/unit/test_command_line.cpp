@@ -24,6 +24,7 @@ struct ParseCase {
     std::string port;
     bool user_folder;
     std::vector<std::string> toolkit;  // after the program name
+    std::string folder = "";
 };
 
 }  // namespace
@@ -36,6 +37,13 @@ TEST(CommandLine, OptionsAndTheToolkitsOwn) {
         {{"--port", "/dev/parport1", "--version"}, Action::version, "/dev/parport1", false, {}},
         {{"--port", "/dev/parport1"}, Action::run, "/dev/parport1", false, {}},
         {{"--port=/dev/parport2", "--user-folder"}, Action::run, "/dev/parport2", true, {}},
+        {{"--folder", "jobs/board"}, Action::run, "", false, {}, "jobs/board"},
+        {{"--folder=/srv/board", "-platform", "xcb"},
+         Action::run,
+         "",
+         false,
+         {"-platform", "xcb"},
+         "/srv/board"},
         // The toolkit's options keep their order and values, with one dash or two.
         {{"-platform", "offscreen", "--user-folder", "--display", ":3", "-reverse"},
          Action::run,
@@ -49,6 +57,10 @@ TEST(CommandLine, OptionsAndTheToolkitsOwn) {
         {{"-platform"}, Action::usage_error, "", false, {}},
         {{"board.drl"}, Action::usage_error, "", false, {}},
         {{"-"}, Action::usage_error, "", false, {}},
+        {{"--folder"}, Action::usage_error, "", false, {}},
+        {{"--folder="}, Action::usage_error, "", false, {}},
+        {{"--folder", "a", "--user-folder"}, Action::usage_error, "", false, {}},
+        {{"--user-folder", "--folder", "a"}, Action::usage_error, "", false, {}},
     };
     for (const ParseCase& c : cases) {
         std::string joined;
@@ -62,6 +74,7 @@ TEST(CommandLine, OptionsAndTheToolkitsOwn) {
         }
         EXPECT_EQ(options.port_device, c.port);
         EXPECT_EQ(options.user_folder, c.user_folder);
+        EXPECT_EQ(options.folder, c.folder);
         std::vector<std::string> toolkit{"cncmirel"};
         toolkit.insert(toolkit.end(), c.toolkit.begin(), c.toolkit.end());
         if (c.action == Action::run) {
@@ -99,4 +112,24 @@ TEST(CommandLine, EnterFolderCreatesItAndWorksThere) {
     EXPECT_FALSE(command_line::enter_folder((base / "plain" / "cncmirel").string(), error));
     EXPECT_NE(error.find("plain"), std::string::npos);
     EXPECT_EQ(std::filesystem::current_path(), before);
+}
+
+TEST(CommandLine, FolderOptionEntersOnlyAnExistingFolder) {
+    const auto before = std::filesystem::current_path();
+    const JobFileFolder folder;
+    const std::filesystem::path board = folder.path("board");
+    std::filesystem::create_directory(board);
+    std::string error;
+    ASSERT_TRUE(command_line::enter_existing_folder(board.string(), error)) << error;
+    EXPECT_EQ(std::filesystem::current_path(), board);
+
+    // A misspelt folder, or a file, is refused and nothing is made.
+    std::filesystem::current_path(before);
+    std::ofstream(folder.path("plain")).put('x');
+    for (const char* name : {"bord", "plain", "bord/inner"}) {
+        EXPECT_FALSE(command_line::enter_existing_folder(folder.path(name), error)) << name;
+        EXPECT_NE(error.find(name), std::string::npos) << error;
+        EXPECT_EQ(std::filesystem::current_path(), before);
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder.path("bord")));
 }

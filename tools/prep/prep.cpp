@@ -2,19 +2,22 @@
 #include "prep.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
 
+#include "app/param_file.h"
+#include "board.h"
 #include "detect.h"
 #include "hpgl.h"
 #include "machine.h"
 #include "output.h"
 #include "report.h"
 #include "source.h"
+#include "unit.h"
 #include "writers.h"
 
 namespace prep {
@@ -23,35 +26,46 @@ namespace {
 
 constexpr const char* USAGE =
     "usage: cncmirel-prep INPUT -o OUTPUT [options]\n"
+    "       cncmirel-prep INPUT... -o FOLDER [--machine Param.ini] [options]\n"
     "\n"
-    "Turns an Excellon drill file or an HP-GL plot file, as PCB CAD programs export them,\n"
-    "into a job the controller runs as it is meant: whole millimetres for scale 100, placed\n"
-    "on the table. The kind of INPUT comes from its content; OUTPUT must end in .drl for a\n"
-    "drill file and in .plt for HP-GL. A report of everything assumed goes to standard output.\n"
+    "Turns Excellon drill files and HP-GL plot files, as PCB CAD programs export them, into\n"
+    "jobs the controller runs as they are meant, placed on the table. The kind of each INPUT\n"
+    "comes from its content. With one INPUT and no machine, OUTPUT is the job: it must end in\n"
+    ".drl for a drill file and in .plt for HP-GL, and the job is in whole millimetres for\n"
+    "scale 100. With several INPUTs of one board (drill files and an outline plot, say) or a\n"
+    "machine, OUTPUT is a folder: every input is placed with the same shift and mirror, and\n"
+    "its jobs are named after it. A report of everything assumed goes to standard output.\n"
     "\n"
-    "  -o, --output FILE          the output job (with --tools split, the name the tool\n"
-    "                             files are made from: FILE-stem-T<nn>-<diameter>mm.drl)\n"
+    "  -o, --output FILE|FOLDER   the output job or folder (with --tools split, the name the\n"
+    "                             tool files are made from: stem-T<nn>-<diameter>mm.drl)\n"
+    "  --machine FILE             the machine's own Param.ini (real millimetres): choose the\n"
+    "                             finest job unit its X and Y steps per mm allow for the board,\n"
+    "                             write the folder's own Param.ini for that unit and a\n"
+    "                             README.txt, check the table and time each job at 60 Hz;\n"
+    "                             FILE itself is never written\n"
+    "  --params FILE              another name for --machine\n"
+    "  --unit MM                  the job unit: 1, 0.5, 0.25, 0.2, 0.1, 0.05 or 0.025 mm\n"
+    "                             (needs --machine)\n"
+    "  --force                    write into a folder that holds other files\n"
     "  --tools split|all          one drilling job per tool (default) or all holes in one\n"
     "  --origin keep|corner       keep the file's coordinates, or put the lower-left corner\n"
-    "                             of the job at the margin (default corner)\n"
+    "                             of the board at the margin (default corner)\n"
     "  --margin MM                the corner's distance from the table's edges (default 5)\n"
     "  --offset X,Y               a further shift in millimetres\n"
-    "  --mirror-x                 mirror about the job's vertical centre line (back side)\n"
+    "  --mirror-x                 mirror about the board's vertical centre line (back side)\n"
     "  --excellon-format U,Z,I:D  number format of a drill file, for example METRIC,LZ,3:3\n"
     "                             or INCH,TZ,2:4 (LZ: leading zeros kept; TZ: trailing zeros\n"
     "                             kept); replaces what the file states\n"
     "  --hpgl-unit MM             length of one HP-GL plotter unit (default 0.025)\n"
     "  --order file|nearest       keep the file's hole order (default) or shorten the travel\n"
-    "  --params FILE              check the jobs against the machine of this Param.ini: the\n"
-    "                             table, and each job's duration at 60 Hz\n"
     "  --quiet                    no report\n"
     "  -h, --help                 this text\n"
     "\n"
     "Exit status: 0 done; 2 usage error, unreadable, unsupported or ambiguous input, a job of\n"
-    "more than 10000000 points, or an output or the report that cannot be written. Then\n"
-    "nothing is written: the outputs are written to temporary files beside them and moved\n"
-    "into place together only when all are complete, and files they would replace stay as\n"
-    "they were.\n";
+    "more than 10000000 points, a machine that allows no job unit or whose table the board\n"
+    "does not fit, or an output or the report that cannot be written. Then nothing is\n"
+    "written: the outputs are written to temporary files beside them and moved into place\n"
+    "together only when all are complete, and files they would replace stay as they were.\n";
 
 bool number(const std::string& text, double& value) {
     const char* begin = text.data();
@@ -89,15 +103,6 @@ std::string tool_file(const std::string& output, const Tool& tool) {
     return name + output.substr(output.size() - 4);
 }
 
-std::vector<std::string> temporaries(OutputSet& outputs) {
-    outputs.close_all();
-    std::vector<std::string> paths;
-    for (std::size_t i = 0; i < outputs.final_paths().size(); ++i) {
-        paths.push_back(outputs.temporary_path(i));
-    }
-    return paths;
-}
-
 // Holes of one output that land on the same whole millimetre as another of its holes.
 std::int64_t shared_positions(const HoleList& holes, const std::vector<std::uint32_t>& order,
                               const Transform& t) {
@@ -124,13 +129,17 @@ auto write_output(OutputSet& outputs, const std::string& name, Write&& write) {
     }
 }
 
-void convert_drill(const Options& o, Report& report, OutputSet& outputs) {
-    DrillJob job = read_excellon(o.input, o.excellon_format);
-    if (job.holes.size() > 0xffffffffu) throw PrepError("too many holes");
-    Box box;
-    job.holes.each([&](std::size_t, const Point& p, std::int32_t) { box.add(p); });
-    const Transform t = placement(box, o.place);
+// The job outputs of a conversion, in the order written: their names and their places in the
+// output set, for the machine check.
+struct Jobs {
+    std::vector<std::string> names;
+    std::vector<std::size_t> indices;
+    bool drills = false, plots = false;
+};
 
+void write_drill_input(const Options& o, const BoardInput& in, const Transform& t,
+                       OutputSet& outputs, Report& report, Jobs& jobs) {
+    const DrillJob& job = in.drill;
     // One output per tool in tool order, or one for all: lists of hole indices in file order.
     std::map<std::int32_t, std::vector<std::uint32_t>> groups;
     std::map<std::int32_t, std::int64_t> per_tool;
@@ -138,16 +147,14 @@ void convert_drill(const Options& o, Report& report, OutputSet& outputs) {
         groups[o.split_tools ? tool : 0].push_back(static_cast<std::uint32_t>(i));
         ++per_tool[tool];
     });
-    report.drill_input(o.input, job, per_tool);
-    report.placement(box, t, o.place);
+    report.drill_input(in.path, job, per_tool);
 
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(8);
-    std::vector<std::string> names;
     for (auto& [tool, order] : groups) {
-        std::string name = o.output;
+        std::string name = in.output;
         if (o.split_tools) {
             const auto it = job.tools.find(tool);
-            name = tool_file(o.output, it == job.tools.end() ? Tool{tool, 0} : it->second);
+            name = tool_file(in.output, it == job.tools.end() ? Tool{tool, 0} : it->second);
         }
         std::optional<std::int64_t> before;
         if (o.nearest) {
@@ -156,47 +163,34 @@ void convert_drill(const Options& o, Report& report, OutputSet& outputs) {
         }
         const std::int64_t travel = travel_mm(job.holes, order, t);
         const std::int64_t shared = shared_positions(job.holes, order, t);
+        jobs.indices.push_back(outputs.final_paths().size());
         const DrillWritten w = write_output(
             outputs, name, [&](std::FILE* file) { return write_drill(file, job.holes, order, t); });
         report.drill_output(name, w.holes, travel, before, shared);
-        names.push_back(name);
+        jobs.names.push_back(name);
     }
-
-    RoundingError rounding;
-    job.holes.each([&](std::size_t, const Point& p, std::int32_t) { rounding.add(t.apply(p)); });
-    report.rounding(rounding);
-    std::optional<MachineReport> machine;
-    if (!o.params.empty()) machine = check_on_machine(o.params, temporaries(outputs));
-    Outside outside;
-    job.holes.each([&](std::size_t, const Point& p, std::int32_t) {
-        outside.add(round_mm(t.apply(p)), machine ? &*machine : nullptr);
-    });
-    report.machine(machine ? &*machine : nullptr, outside, names);
-    report.closing(true);
+    jobs.drills = true;
 }
 
-void convert_plot(const Options& o, Report& report, OutputSet& outputs) {
-    const PlotJob job = read_hpgl(o.input, o.hpgl_unit_mm);
-    Box box;
-    for (const Point& p : job.points) box.add(p);
-    const Transform t = placement(box, o.place);
-    report.plot_input(o.input, job);
-    report.placement(box, t, o.place);
-
-    report.plot_output(o.output, write_output(outputs, o.output, [&](std::FILE* file) {
-                           return write_plot(file, job, t);
+void write_plot_input(const BoardInput& in, const Transform& t, OutputSet& outputs, Report& report,
+                      Jobs& jobs) {
+    report.plot_input(in.path, in.plot);
+    jobs.indices.push_back(outputs.final_paths().size());
+    report.plot_output(in.output, write_output(outputs, in.output, [&](std::FILE* file) {
+                           return write_plot(file, in.plot, t);
                        }));
-    RoundingError rounding;
-    for (const Point& p : job.points) rounding.add(t.apply(p));
-    report.rounding(rounding);
-    std::optional<MachineReport> machine;
-    if (!o.params.empty()) machine = check_on_machine(o.params, temporaries(outputs));
-    Outside outside;
-    for (const Point& p : job.points) {
-        outside.add(round_mm(t.apply(p)), machine ? &*machine : nullptr);
-    }
-    report.machine(machine ? &*machine : nullptr, outside, {o.output});
-    report.closing(false);
+    jobs.names.push_back(in.output);
+    jobs.plots = true;
+}
+
+std::string absolute(const std::string& path) {
+    std::error_code ec;
+    const std::filesystem::path p = std::filesystem::absolute(path, ec);
+    return ec ? path : p.lexically_normal().string();
+}
+
+std::string base_name(const std::string& path) {
+    return std::filesystem::path(path).filename().string();
 }
 
 }  // namespace
@@ -227,12 +221,14 @@ std::optional<Options> parse_options(const std::vector<std::string>& args) {
             if (i + 1 >= args.size()) usage(name + " needs a value");
             return args[++i];
         };
-        if (name == "--mirror-x" || name == "--quiet") {
+        if (name == "--mirror-x" || name == "--quiet" || name == "--force") {
             if (value) usage(name + " takes no value");
             if (name == "--mirror-x")
                 o.place.mirror_x = true;
-            else
+            else if (name == "--quiet")
                 o.quiet = true;
+            else
+                o.force = true;
         } else if (name == "-o" || name == "--output") {
             o.output = take();
             output_given = true;
@@ -270,22 +266,28 @@ std::optional<Options> parse_options(const std::vector<std::string>& args) {
             if (v != "file" && v != "nearest")
                 usage("--order wants file or nearest, not '" + v + "'");
             o.nearest = v == "nearest";
-        } else if (name == "--params") {
-            o.params = take();
-            if (o.params.empty()) usage("--params needs a file");
+        } else if (name == "--machine" || name == "--params") {
+            o.machine = take();
+            if (o.machine.empty()) usage(name + " needs a file");
+        } else if (name == "--unit") {
+            const std::string v = take();
+            double mm = 0;
+            if (!number(v, mm) || !(o.unit_per_mm = unit_from_mm(mm))) {
+                usage("--unit wants 1, 0.5, 0.25, 0.2, 0.1, 0.05 or 0.025, not '" + v + "'");
+            }
         } else {
             usage("unknown option " + name);
         }
     }
-    if (inputs.size() != 1) usage(inputs.empty() ? "no INPUT given" : "more than one INPUT given");
+    if (inputs.empty()) usage("no INPUT given");
     if (!output_given || o.output.empty()) usage("no OUTPUT given: -o OUTPUT");
-    o.input = inputs[0];
+    if (o.unit_per_mm && o.machine.empty()) usage("--unit needs --machine");
+    o.inputs = inputs;
     return o;
 }
 
 void convert(const Options& o, std::FILE* final_out) {
-    // The report is gathered first and shown once every output is complete, just before they
-    // are moved into place: a report that cannot be shown leaves nothing written either.
+    // The report is gathered first and shown once every output is complete.
     char* text = nullptr;
     std::size_t size = 0;
     std::FILE* out = o.quiet ? nullptr : open_memstream(&text, &size);
@@ -297,20 +299,106 @@ void convert(const Options& o, std::FILE* final_out) {
             std::free(text);
         }
     } closer{out, text};
-    const InputKind kind = detect_kind(read_head(o.input, 1 << 16), o.input);
-    if (kind == InputKind::excellon && !ends_with_ext(o.output, ".drl")) {
+    // With a machine, or several inputs, OUTPUT is the folder the jobs go to.
+    const bool in_folder = o.inputs.size() > 1 || !o.machine.empty();
+    if (in_folder && (ends_with_ext(o.output, ".drl") || ends_with_ext(o.output, ".plt"))) {
+        usage("with --machine or several inputs OUTPUT is a folder, not a job file like " +
+              o.output);
+    }
+    std::optional<Machine> machine;
+    if (!o.machine.empty()) machine = read_machine(o.machine);
+    std::vector<BoardInput> board = read_board(o.inputs, o.excellon_format, o.hpgl_unit_mm);
+    if (!in_folder && board[0].kind == InputKind::excellon && !ends_with_ext(o.output, ".drl")) {
         usage("the input is a drill file: OUTPUT must end in .drl");
     }
-    if (kind == InputKind::hpgl && !ends_with_ext(o.output, ".plt")) {
+    if (!in_folder && board[0].kind == InputKind::hpgl && !ends_with_ext(o.output, ".plt")) {
         usage("the input is HP-GL: OUTPUT must end in .plt");
     }
-    Report report(out);
-    OutputSet outputs(o.input);
-    if (kind == InputKind::excellon) {
-        convert_drill(o, report, outputs);
-    } else {
-        convert_plot(o, report, outputs);
+
+    // One shift and mirror for every input, from the box around them all, in millimetres;
+    // then the board in job units.
+    const Box box = board_box(board);
+    const Transform t_mm = placement(box, o.place);
+    Box placed;
+    if (!box.empty()) {
+        placed.add(t_mm.apply(Point{box.min_x, box.min_y}));
+        placed.add(t_mm.apply(Point{box.max_x, box.max_y}));
     }
+    UnitChoice unit;
+    if (machine) unit = choose_unit(*machine, placed, o.unit_per_mm);
+    scale_board(board, unit.per_mm);
+    Transform t = t_mm;
+    t.shift_x *= unit.per_mm;
+    t.shift_y *= unit.per_mm;
+
+    Report report(out);
+    report.set_unit(unit.per_mm);
+    report.placement(box, t_mm, o.place);
+    if (machine) report.unit(*machine, unit, placed);
+
+    std::optional<OutputFolder> folder;
+    if (in_folder) folder.emplace(o.output);
+    OutputSet outputs(o.inputs[0]);
+    Jobs jobs;
+    for (BoardInput& in : board) {
+        in.output = folder ? output_in_folder(folder->path(), in) : o.output;
+        if (in.kind == InputKind::excellon) {
+            write_drill_input(o, in, t, outputs, report, jobs);
+        } else {
+            write_plot_input(in, t, outputs, report, jobs);
+        }
+    }
+    RoundingError rounding;
+    for (const BoardInput& in : board)
+        in.each_point([&](const Point& p) { rounding.add(t.apply(p)); });
+    report.rounding(rounding);
+
+    std::optional<MachineReport> check;
+    if (machine) {
+        // The folder's own Param.ini and README.txt, written with the jobs or not at all.
+        const std::string params = folder->file(PARAM_FILE_NAME);
+        if (same_file(params, machine->path)) {
+            throw PrepError("the folder " + folder->path() + " holds the machine file " +
+                            machine->path + ", which is never written over: choose another");
+        }
+        const std::size_t params_index = outputs.final_paths().size();
+        const auto bytes = encode_param_file(derived_params(*machine, unit.per_mm));
+        std::fwrite(bytes.data(), 1, bytes.size(), outputs.open(params));
+        std::vector<std::string> names;
+        for (const std::string& n : jobs.names) names.push_back(base_name(n));
+        const std::string readme =
+            folder_readme(*machine, unit.per_mm, absolute(folder->path()), names);
+        std::fputs(readme.c_str(), outputs.open(folder->file("README.txt")));
+        outputs.close_all();
+        std::vector<std::string> temporary_jobs;
+        for (const std::size_t i : jobs.indices)
+            temporary_jobs.push_back(outputs.temporary_path(i));
+        check = check_on_machine(outputs.temporary_path(params_index), temporary_jobs);
+    }
+    Outside outside;
+    for (const BoardInput& in : board) {
+        in.each_point(
+            [&](const Point& p) { outside.add(round_mm(t.apply(p)), check ? &*check : nullptr); });
+    }
+    report.machine(check ? &*check : nullptr, outside, jobs.names);
+
+    for (const std::string& written : outputs.final_paths()) {
+        for (const std::string& input : o.inputs) {
+            if (written == input || same_file(written, input)) {
+                throw PrepError("the output " + written + " would replace the input");
+            }
+        }
+    }
+    if (folder) {
+        std::vector<std::string> temps;
+        for (std::size_t i = 0; i < outputs.final_paths().size(); ++i) {
+            temps.push_back(outputs.temporary_path(i));
+        }
+        folder->check_only(outputs.final_paths(), temps, o.force);
+    }
+    report.closing(jobs.drills, jobs.plots, machine ? absolute(folder->path()) : "");
+    // The report is shown once every output is complete, just before they are moved into
+    // place: a report that cannot be shown leaves nothing written either.
     outputs.prepare();
     if (out) {
         std::fclose(out);
@@ -320,6 +408,7 @@ void convert(const Options& o, std::FILE* final_out) {
         }
     }
     outputs.commit();
+    if (folder) folder->keep();
 }
 
 int run_command_line(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {

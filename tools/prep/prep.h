@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -18,14 +19,16 @@ inline constexpr int EXIT_OK = 0;
 inline constexpr int EXIT_USAGE = 2;  // usage error, unreadable or unsupported input
 
 struct Options {
-    std::string input;
-    std::string output;
+    std::vector<std::string> inputs;  // the files of one board, placed together
+    std::string output;  // a job file for one input; a folder for several or with a machine
     bool split_tools = true;
     PlaceOptions place;
     std::optional<ExcellonFormat> excellon_format;
     double hpgl_unit_mm = 0.025;
     bool nearest = false;
-    std::string params;  // empty: no machine check
+    std::string machine;  // the machine's Param.ini; empty: no machine check, unit 1 mm
+    std::optional<std::int32_t> unit_per_mm;  // the job unit asked for
+    bool force = false;                       // write into a folder that holds other files
     bool quiet = false;
 };
 

@@ -36,8 +36,9 @@ void Report::drill_input(const std::string& path, const DrillJob& job,
     if (job.ignored_lines) {
         print("header lines that do not change positions, ignored: %lld\n", ll(job.ignored_lines));
     }
-    print("units: %s (written in whole millimetres)\n",
-          job.units == "mm" ? "millimetres" : "inches, converted at 25.4 mm per inch");
+    print("units: %s (written in whole %s)\n",
+          job.units == "mm" ? "millimetres" : "inches, converted at 25.4 mm per inch",
+          per_mm_ == 1 ? "millimetres" : "job units");
     for (const auto& [number, count] : holes_per_tool) {
         const auto it = job.tools.find(number);
         if (number == 0 && it == job.tools.end()) {
@@ -98,12 +99,15 @@ void Report::placement(const Box& file_box, const Transform& t, const PlaceOptio
 
 void Report::drill_output(const std::string& path, std::int64_t holes, std::int64_t travel,
                           std::optional<std::int64_t> travel_in_file_order, std::int64_t shared) {
-    print("output: %s: %lld holes, axis travel %lld mm", path.c_str(), ll(holes), ll(travel));
-    if (travel_in_file_order) print(" (in file order %lld mm)", ll(*travel_in_file_order));
+    print("output: %s: %lld holes, axis travel %lld %s", path.c_str(), ll(holes), ll(travel),
+          units());
+    if (travel_in_file_order) {
+        print(" (in file order %lld %s)", ll(*travel_in_file_order), units());
+    }
     print("\n");
     if (shared) {
-        print("WARNING: %lld holes of %s land on the whole millimetre of another\n", ll(shared),
-              path.c_str());
+        print("WARNING: %lld holes of %s land on the whole %s of another\n", ll(shared),
+              path.c_str(), per_mm_ == 1 ? "millimetre" : "job unit");
     }
 }
 
@@ -112,13 +116,44 @@ void Report::plot_output(const std::string& path, const PlotWritten& w) {
         "output: %s: %lld strokes, %lld PA lines; %lld points dropped that rounded onto the "
         "point before; %lld strokes reduced to one point (a plunge)\n",
         path.c_str(), ll(w.strokes), ll(w.vertices), ll(w.dropped), ll(w.single));
-    print("X is written 50 mm less: the controller adds 50 mm to every X of a plot file\n");
+    print("X is written 50 %s less: the controller adds 50 %s to every X of a plot file\n", units(),
+          units());
 }
 
 void Report::rounding(const RoundingError& e) {
+    // The error is gathered in job units.
+    const double mm = 1.0 / per_mm_;
+    if (per_mm_ == 1) {
+        print("rounding to whole millimetres: ");
+    } else {
+        print("rounding to the job unit of %s mm: ", unit_text(per_mm_).c_str());
+    }
+    print("mean %.3f mm, worst %.3f mm (worst on one axis %.3f mm)\n",
+          e.count ? e.sum / static_cast<double>(e.count) * mm : 0.0, e.worst * mm,
+          e.worst_axis * mm);
+}
+
+void Report::unit(const Machine& m, const UnitChoice& c, const Box& placed) {
+    const ParamValues v = derived_params(m, c.per_mm);
     print(
-        "rounding to whole millimetres: mean %.3f mm, worst %.3f mm (worst on one axis %.3f mm)\n",
-        e.count ? e.sum / static_cast<double>(e.count) : 0.0, e.worst, e.worst_axis);
+        "job unit: %s mm on X and Y (the machine's %d and %d steps per mm make %d and %d steps "
+        "per unit); table %d x %d units\n",
+        unit_text(c.per_mm).c_str(), m.steps_x(), m.steps_y(), v[3], v[4], v[6], v[7]);
+    const double mm = 1.0 / c.per_mm;
+    if (c.table_capped) {
+        print(
+            "note: a field holds at most %d units, so the controller reaches %g x %g mm of the "
+            "%d x %d mm table\n",
+            FIELD_MAX, v[6] * mm, v[7] * mm, m.table_x(), m.table_y());
+    }
+    if (!c.preview_whole) {
+        print(
+            "WARNING: the preview draws one pixel per unit, %d x %d: it shows only the part of "
+            "the board within X %g mm and Y %g mm of the table's origin (the board reaches X "
+            "%.3f, Y %.3f mm); the rest is worked but not drawn\n",
+            PREVIEW_WIDTH, PREVIEW_HEIGHT, PREVIEW_WIDTH * mm, PREVIEW_HEIGHT * mm, placed.max_x,
+            placed.max_y);
+    }
 }
 
 void Report::machine(const MachineReport* m, const Outside& outside,
@@ -130,7 +165,7 @@ void Report::machine(const MachineReport* m, const Outside& outside,
             ll(outside.below_zero));
     }
     if (!m) return;
-    print("machine: table %d x %d mm; ", m->table_x_mm, m->table_y_mm);
+    print("machine: table %d x %d %s; ", m->table_x_mm, m->table_y_mm, units());
     if (outside.beyond_table + outside.below_zero == 0) {
         print("every point lies on the table\n");
     } else {
@@ -154,9 +189,20 @@ void Report::machine(const MachineReport* m, const Outside& outside,
     }
 }
 
-void Report::closing(bool drilling) {
-    print(drilling ? "controller: set scale 100; open each output as a drilling job (.drl)\n"
-                   : "controller: set scale 100; open the output as a milling job (.plt)\n");
+void Report::closing(bool drills, bool plots, const std::string& folder) {
+    if (folder.empty()) {
+        print("controller: set scale 100; ");
+    } else {
+        print("controller: start it on the folder with: cncmirel --folder %s\n", folder.c_str());
+        print("controller: ");
+    }
+    if (drills && plots) {
+        print("open each .drl output as a drilling job and each .plt output as a milling job\n");
+    } else if (drills) {
+        print("open each output as a drilling job (.drl)\n");
+    } else {
+        print("open the output as a milling job (.plt)\n");
+    }
 }
 
 }  // namespace prep

@@ -13,6 +13,7 @@
 #include "machine.h"
 #include "model.h"
 #include "place.h"
+#include "unit.h"
 #include "writers.h"
 
 namespace prep {
@@ -35,6 +36,10 @@ class Report {
 public:
     explicit Report(std::FILE* out) : out_(out) {}  // a null file: no report
 
+    // The job unit the positions below are in (units per millimetre; 1 by default).
+    void set_unit(std::int32_t per_mm) { per_mm_ = per_mm; }
+    void unit(const Machine& machine, const UnitChoice& choice, const Box& placed);
+
     void drill_input(const std::string& path, const DrillJob& job,
                      const std::map<std::int32_t, std::int64_t>& holes_per_tool);
     void plot_input(const std::string& path, const PlotJob& job);
@@ -45,13 +50,18 @@ public:
     void rounding(const RoundingError& error);
     void machine(const MachineReport* machine, const Outside& outside,
                  const std::vector<std::string>& outputs);
-    void closing(bool drilling);
+    // How to run the jobs: with a folder made for the machine, how to start the controller on it.
+    void closing(bool drills, bool plots, const std::string& folder);
 
 private:
     void print(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void box(const char* title, const Box& b);
 
+    // "mm", or "units" of a finer job unit.
+    const char* units() const { return per_mm_ == 1 ? "mm" : "units"; }
+
     std::FILE* out_;
+    std::int32_t per_mm_ = 1;
 };
 
 }  // namespace prep

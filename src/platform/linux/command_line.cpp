@@ -53,6 +53,8 @@ bool contains(const std::array<std::string_view, N>& list, std::string_view name
     return false;
 }
 
+constexpr const char* BOTH_FOLDERS = "--folder and --user-folder both name the folder to work in";
+
 Options usage_error(std::string message) {
     Options options;
     options.action = Action::usage_error;
@@ -76,7 +78,19 @@ Options parse(int argc, const char* const* argv) {
             return options;
         }
         if (arg == "--user-folder") {
+            if (!options.folder.empty()) return usage_error(BOTH_FOLDERS);
             options.user_folder = true;
+        } else if (arg == "--folder" || arg.starts_with("--folder=")) {
+            std::string_view folder;
+            if (arg == "--folder") {
+                if (i + 1 >= argc) return usage_error("--folder needs a folder");
+                folder = argv[++i];
+            } else {
+                folder = arg.substr(std::strlen("--folder="));
+            }
+            if (folder.empty()) return usage_error("--folder needs a folder");
+            if (options.user_folder) return usage_error(BOTH_FOLDERS);
+            options.folder = folder;
         } else if (arg == "--port" || arg.starts_with("--port=")) {
             std::string_view device;
             if (arg == "--port") {
@@ -109,7 +123,7 @@ Options parse(int argc, const char* const* argv) {
 }
 
 std::string usage_text() {
-    return "Usage: cncmirel [--port DEVICE] [--user-folder]\n"
+    return "Usage: cncmirel [--port DEVICE] [--user-folder | --folder DIR]\n"
            "       cncmirel --help | --version\n"
            "\n"
            "Controller for a small three-axis machine that drills and mills printed circuit\n"
@@ -120,6 +134,8 @@ std::string usage_text() {
            "                  (a PCIe card is often /dev/parport1)\n"
            "  --user-folder   work in $XDG_DATA_HOME/cncmirel (~/.local/share/cncmirel),\n"
            "                  created when missing, instead of the current folder\n"
+           "  --folder DIR    work in the existing folder DIR: its Param.ini, and the file\n"
+           "                  dialog opens there (a folder cncmirel-prep made for a job unit)\n"
            "  -h, --help      print this text and exit\n"
            "  --version       print the version and exit\n"
            "\n"
@@ -141,6 +157,19 @@ bool enter_folder(const std::string& path, std::string& error) {
             return false;
         }
         if (end == std::string::npos) break;
+    }
+    if (::chdir(path.c_str()) != 0) {
+        error = "cannot work in " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool enter_existing_folder(const std::string& path, std::string& error) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        error = "no folder " + path + " to work in";
+        return false;
     }
     if (::chdir(path.c_str()) != 0) {
         error = "cannot work in " + path + ": " + std::strerror(errno);

@@ -49,6 +49,13 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
+    if (!options.folder.empty()) {
+        std::string error;
+        if (!command_line::enter_existing_folder(options.folder, error)) {
+            std::fprintf(stderr, "cncmirel: %s\n", error.c_str());
+            return 1;
+        }
+    }
     if (!options.port_device.empty()) platform::set_port_device(options.port_device.c_str());
 
     // The toolkit keeps argc and argv for the whole run.
