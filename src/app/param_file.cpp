@@ -66,6 +66,7 @@ std::optional<ParamValues> read_param_file(const std::string& path) {
 }
 
 bool (*param_write_fault)(ParamWriteStep step) = nullptr;
+int (*param_fsync)(int fd) = ::fsync;
 
 namespace {
 
@@ -243,7 +244,7 @@ bool write_in_place(const std::string& path, const ParamBytes& bytes) {
     if (n >= 0 && n != static_cast<ssize_t>(bytes.size())) errno = EIO;
     bool ok = n == static_cast<ssize_t>(bytes.size());
     ok = ok && ::ftruncate(fd, static_cast<off_t>(bytes.size())) == 0;
-    ok = ok && !fault(ParamWriteStep::flush) && ::fsync(fd) == 0;
+    ok = ok && !fault(ParamWriteStep::flush) && param_fsync(fd) == 0;
     const int cause = errno;
     if (::close(fd) != 0) return false;
     errno = cause;
@@ -292,7 +293,7 @@ bool fill_new_file(int fd, const struct stat* old, const ParamBytes& bytes, bool
         if (::fchmod(fd, 0666 & ~mask) != 0) return false;
     }
     return !fault(ParamWriteStep::write) && write_all(fd, bytes.data(), bytes.size()) &&
-           !fault(ParamWriteStep::flush) && ::fsync(fd) == 0;
+           !fault(ParamWriteStep::flush) && param_fsync(fd) == 0;
 }
 
 // Gives the nameless file `fd` a temporary name in `folder`; false when it cannot (ENOENT when
@@ -390,7 +391,7 @@ bool write_param_file(const std::string& path, const ParamValues& values) {
         unflushed = cause_now();
     } else if (lock.fd() < 0) {
         unflushed = lock.open_error();
-    } else if (::fsync(lock.fd()) != 0) {
+    } else if (param_fsync(lock.fd()) != 0) {
         unflushed = cause_now();
     }
     if (unflushed != 0) {

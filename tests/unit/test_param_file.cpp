@@ -109,6 +109,73 @@ TEST_F(ParamFileWrite, KeepsTheOwnerOfAFileOfAnotherUser) {
     EXPECT_EQ(read_param_file(file), NEW);
 }
 
+// What each flush of a write reached: the file or folder behind the descriptor, in order.
+struct Flushed {
+    ino_t inode;
+    bool folder;
+    off_t size;
+};
+std::vector<Flushed> flushed;
+int watch_fsync(int fd) {
+    struct stat st {};
+    ::fstat(fd, &st);
+    flushed.push_back({st.st_ino, S_ISDIR(st.st_mode), st.st_size});
+    return ::fsync(fd);
+}
+
+// The new file is on the disk, whole, before it replaces the old one, and the folder after,
+// whichever way the new file is made: nameless and named later, under a temporary name where
+// it cannot be named later (no /proc), or the old file rewritten where it is (a folder that
+// takes no new file).
+TEST_F(ParamFileWrite, FlushesTheNewFileWholeThenTheFolder) {
+    const std::string file = path("Param.ini");
+    struct Way {
+        const char* name;
+        bool (*fault)(ParamWriteStep);
+    };
+    const Way ways[] = {
+        {"nameless, then named", nullptr},
+        {"no /proc to name it",
+         [](ParamWriteStep step) {
+             errno = ENOENT;
+             return step == ParamWriteStep::name;
+         }},
+        {"rewritten in place", [](ParamWriteStep step) { return step == ParamWriteStep::create; }},
+    };
+    for (const Way& way : ways) {
+        SCOPED_TRACE(way.name);
+        ASSERT_TRUE(write_param_file(file, OLD));
+        param_write_fault = way.fault;
+        flushed.clear();
+        param_fsync = watch_fsync;
+        testing::internal::CaptureStderr();
+        const bool saved = write_param_file(file, NEW);
+        testing::internal::GetCapturedStderr();
+        param_fsync = ::fsync;
+        param_write_fault = nullptr;
+        ASSERT_TRUE(saved);
+        struct stat now {};
+        struct stat dir {};
+        ASSERT_EQ(::stat(file.c_str(), &now), 0);
+        ASSERT_EQ(::stat(path("").c_str(), &dir), 0);
+        // The file that now stands under the name was flushed whole, and the folder last (the
+        // rewrite in place has no new name to flush).
+        const auto file_flush = std::find_if(flushed.begin(), flushed.end(), [&](const Flushed& f) {
+            return !f.folder && f.inode == now.st_ino;
+        });
+        ASSERT_NE(file_flush, flushed.end());
+        EXPECT_EQ(file_flush->size, 60);
+        if (way.fault != ways[2].fault) {
+            EXPECT_TRUE(flushed.back().folder);
+            EXPECT_EQ(flushed.back().inode, dir.st_ino);
+            EXPECT_LT(file_flush - flushed.begin(),
+                      static_cast<std::ptrdiff_t>(flushed.size()) - 1);
+        }
+        EXPECT_EQ(read_param_file(file), NEW);
+        EXPECT_EQ(names(), std::set<std::string>{"Param.ini"});
+    }
+}
+
 const ParamWriteStep ALL_STEPS[] = {
     ParamWriteStep::create,       ParamWriteStep::keep_owner, ParamWriteStep::write,
     ParamWriteStep::flush,        ParamWriteStep::name,       ParamWriteStep::replace,
