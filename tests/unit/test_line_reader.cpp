@@ -236,4 +236,35 @@ TEST(LineReader, EditWithTimesPutBackIsCaughtAfterTheReadAndAtTheNextOpen) {
     EXPECT_FALSE(next.open_unchanged(file, &recorded));
 }
 
+// Two looks at a file are the same file only when nothing of the identity differs, down to the
+// nanosecond of either time: an edit within the same second still shows.
+TEST(FileIdentity, AnyFieldDownToTheNanosecondMakesAnotherFile) {
+    struct stat base {};
+    base.st_dev = 8;
+    base.st_ino = 1234;
+    base.st_size = 4096;
+    base.st_mtim = {1'700'000'000, 100};
+    base.st_ctim = {1'700'000'000, 200};
+    EXPECT_EQ(identity_of(base), identity_of(base));
+    struct Change {
+        const char* name;
+        void (*apply)(struct stat&);
+    };
+    const Change changes[] = {
+        {"device", [](struct stat& st) { st.st_dev = 9; }},
+        {"inode", [](struct stat& st) { st.st_ino = 1235; }},
+        {"size", [](struct stat& st) { st.st_size = 4097; }},
+        {"modified second", [](struct stat& st) { st.st_mtim.tv_sec += 1; }},
+        {"modified nanosecond", [](struct stat& st) { st.st_mtim.tv_nsec += 1; }},
+        {"changed second", [](struct stat& st) { st.st_ctim.tv_sec += 1; }},
+        {"changed nanosecond", [](struct stat& st) { st.st_ctim.tv_nsec += 1; }},
+    };
+    for (const Change& change : changes) {
+        SCOPED_TRACE(change.name);
+        struct stat other = base;
+        change.apply(other);
+        EXPECT_NE(identity_of(base), identity_of(other));
+    }
+}
+
 }  // namespace
