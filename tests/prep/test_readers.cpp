@@ -164,6 +164,22 @@ TEST(DrillReader, GeneratorDefaultFillsAnUnstatedFormat) {
     ASSERT_EQ(holes.size(), 1u);
     EXPECT_NEAR(holes[0].x, 0.295 * IN, 1e-9);
     EXPECT_NEAR(holes[0].y, 0.12 * IN, 1e-9);
+    EXPECT_NEAR(job.tools.at(1).diameter_mm, 0.032 * IN, 1e-9);
+}
+
+// A tool defined before the file says its units takes them when they come: inches here.
+TEST(DrillReader, ToolSizeBeforeTheUnitsTakesThemLater) {
+    JobFileFolder folder;
+    for (const std::string units : {"INCH", "M72"}) {
+        SCOPED_TRACE(units);
+        const DrillJob job = read_excellon(
+            folder.write("late.drl", "M48\nT01C0.0320\nT02C0.0400\n" + units +
+                                         "\n%\nT01\nX0.295Y0.12\nT02\nX0.305Y0.12\nM30\n"),
+            std::nullopt);
+        EXPECT_NEAR(job.tools.at(1).diameter_mm, 0.032 * IN, 1e-9);
+        EXPECT_NEAR(job.tools.at(2).diameter_mm, 0.04 * IN, 1e-9);
+        EXPECT_NEAR(holes_of(job).at(1).x, 0.305 * IN, 1e-9);
+    }
 }
 
 TEST(Readers, ByteOrderMarkIsSkipped) {
