@@ -358,6 +358,21 @@ void expect_on_arc(const Stroke& s, Point centre, double radius) {
     }
 }
 
+// After a circle the pen stands at its centre again, and after an arc at the arc's end: a
+// relative move or arc that follows starts there.
+TEST(HpglReader, RelativeMovesAfterACircleOrAnArcStartWhereThePenStands) {
+    JobFileFolder folder;
+    const auto circle = strokes_of(
+        read_hpgl(folder.write("c.plt", "IN;PU2000,2000;CI200;PR400,0;PD;PR0,400;"), 0.025));
+    ASSERT_EQ(circle.size(), 2u);
+    expect_stroke(circle[1], {{60, 50}, {60, 60}});
+    const auto arc = strokes_of(
+        read_hpgl(folder.write("a.plt", "IN;PU2400,2000;PD;AA2000,2000,90;PR0,400;"), 0.025));
+    ASSERT_EQ(arc.size(), 1u);
+    EXPECT_NEAR(arc[0].back().x, 50, 1e-9);
+    EXPECT_NEAR(arc[0].back().y, 70, 1e-9);
+}
+
 TEST(HpglReader, LabelsSkippedCommandsAndArcs) {
     const PlotJob job = read_hpgl(data("instrument.plt"), 0.025);
     const auto s = strokes_of(job);
