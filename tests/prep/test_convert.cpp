@@ -233,6 +233,23 @@ TEST(Convert, NearestOrderKeepsEveryHoleAndCutsTravel) {
     EXPECT_EQ(file_order, nearest);
 }
 
+// The tour starts where the run starts, at the table's X 0, Y 0: with the board mirrored that is
+// the file's right-hand end, so the holes are drilled from there.
+TEST(Convert, NearestOrderStartsWhereTheRunStarts) {
+    JobFileFolder folder;
+    const std::string in =
+        folder.write("row.drl", "M48\nMETRIC\n%\nX110.0Y0\nX100.0Y0\nX130.0Y0\nX120.0Y0\nM30\n");
+    for (const bool mirror : {false, true}) {
+        SCOPED_TRACE(mirror ? "mirrored" : "as it is");
+        std::vector<std::string> args = {
+            in, "-o", folder.path("n.drl"), "--tools", "all", "--order", "nearest"};
+        if (mirror) args.push_back("--mirror-x");
+        const Result r = run(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(read_file(folder.path("n.drl")), "X5Y5\nX15Y5\nX25Y5\nX35Y5\nM30\n");
+    }
+}
+
 TEST(Convert, FailuresWriteNothing) {
     JobFileFolder folder;
     const std::string drill = folder.write("in.drl", "M48\nMETRIC\n%\nX1.0Y1.0\nM30\n");
