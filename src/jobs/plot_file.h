@@ -9,9 +9,11 @@
 #include "jobs/job.h"
 
 // Reads the whole file, hands each pen-down segment to `sink` as (point just read, previous
-// point) in pixels, and returns the file length in bytes.
+// point) in pixels, and returns the file length in bytes. With `several_commands`, also tells
+// whether some line holds more than one command (text after its first ";"), as a raw CAD
+// export does: the controller reads one command a line.
 std::int32_t scan_plot_preview(const std::string& file_name, std::int32_t scale_percent,
-                               const SegmentSink& sink);
+                               const SegmentSink& sink, bool* several_commands = nullptr);
 
 // Reads from `position`, carrying `pen_state`, to the next point. With `expected`, a file that
 // is no longer that file (replaced, or changed in size or time) reads as unreadable.
