@@ -39,22 +39,9 @@ write_params Param.ini 0 0 0 10 10 10 100 100 50 1 3 100 0 0 10
 diff -u "$src/tests/data/sim/drill_example.run" run.txt
 echo "cncmirel-sim: the example job runs as expected"
 
-# The README's first job as written there, on the package's own examples: its Param.ini
-# command, then each cncmirel-sim run of an example must end with a line the README quotes.
-sed -n "/^ *python3 -c 'import struct/,/))'\$/p" "$src/README.md" >params.sh
-[ -s params.sh ] || { echo "README: no Param.ini command found" >&2; exit 1; }
-bash params.sh
-runs=0
-while read -r command; do
-    read -ra words <<<"${command//\/usr\//$root/fs/usr/}"
-    words[0]="$root/fs/usr/bin/${words[0]}"
-    last=$("${words[@]}" | tail -n 1)
-    grep -qF "\`$last\`" "$src/README.md" ||
-        { echo "README: '$command' ends with '$last', which the README does not say" >&2; exit 1; }
-    echo "README: $command -> $last"
-    runs=$((runs + 1))
-done < <(grep -E '^ +cncmirel-sim run /usr/share/doc/cncmirel/examples/' "$src/README.md")
-[ "$runs" -ge 2 ] || { echo "README: the first jobs' commands were not found" >&2; exit 1; }
+# The README's first job as written there, on the package's own examples.
+"$src/doc/first_job_commands.sh" "$src/README.md" "$root/fs/usr/share/doc/cncmirel/examples" \
+    "$root/fs/usr/bin/cncmirel-sim"
 
 for program in "$root"/fs/usr/bin/*; do
     [ -e "$root/fs/usr/share/man/man1/$(basename "$program").1.gz" ] ||
