@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Installs what the controller needs (Debian packages), builds it, and runs it or its tests.
-#   ./mirel.sh run        build and start the controller (Param.ini lives in the current folder)
-#   ./mirel.sh test       build and run every test
+#   ./mirel.sh run        build the three programs only and start the controller (Param.ini
+#                         lives in the current folder)
+#   ./mirel.sh test       build everything and run every test
 #   ./mirel.sh sanitize   build and run the unit and scenario tests with ASan and UBSan
-#   ./mirel.sh build      only build
-#   ./mirel.sh package    build the Debian package into build/ and check it (lintian, validators)
+#   ./mirel.sh build      only build, everything
+#   ./mirel.sh package    build what the Debian package holds, the package into build/, and check
+#                         it (lintian, validators)
 #   ./mirel.sh fuzz [S]   fuzz every reader with clang's engine, S seconds each (default 60)
 set -euo pipefail
 
@@ -14,7 +16,8 @@ san_build="${SAN_BUILD_DIR:-$here/build-san}"
 jobs="${JOBS:-$(nproc 2>/dev/null || echo 2)}"
 
 build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev
-                libgtest-dev libgmock-dev fonts-dejavu-core qt6-base-private-dev)
+                libgtest-dev libgmock-dev fonts-dejavu-core qt6-base-private-dev
+                qt6-translations-l10n)
 test_packages=(xvfb xauth xdotool x11-apps imagemagick locales python3)
 fuzz_packages=(cmake ninja-build clang libclang-rt-dev)
 package_packages=(dpkg-dev file desktop-file-utils appstream lintian man-db)
@@ -42,18 +45,21 @@ ensure_comma_locale() {
 }
 
 # With require-e2e (the test run) the configure fails when the end-to-end tests' tools are missing.
+# With installed, only what the package installs is built (the programs, the manual pages):
+# the tests, fuzz replays and benchmarks are most of the build's time.
 configure_and_build() {
-    local require_e2e=OFF
+    local require_e2e=OFF target=()
     [ "${1:-}" = require-e2e ] && require_e2e=ON
+    [ "${1:-}" = installed ] && target=(--target cnc_installed)
     cmake -G Ninja -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DCNC_REQUIRE_E2E="$require_e2e" >/dev/null
-    cmake --build "$build" -j "$jobs"
+    cmake --build "$build" -j "$jobs" "${target[@]}"
 }
 
 case "${1:-}" in
     run)
         install_packages "${build_packages[@]}"
-        configure_and_build
+        configure_and_build installed
         exec "$build/cncmirel"
         ;;
     build)
@@ -76,7 +82,7 @@ case "${1:-}" in
         ;;
     package)
         install_packages "${build_packages[@]}" "${package_packages[@]}"
-        configure_and_build
+        configure_and_build installed
         rm -f "$build"/cncmirel_*.deb
         (cd "$build" && cpack -G DEB)
         "$here/packaging/check-package.sh" "$build"/cncmirel_*.deb "$here"

@@ -15,36 +15,31 @@ save_png() {
 }
 
 enter_work_dir
-# The README's sample machine: 10 steps per mm on every axis, a 200 x 150 x 40 mm table, 2 ms
-# steps, depth 3 mm, scale 100 %, go-to position (0, 0, 5) mm.
-write_params Param.ini 0 0 0 10 10 10 200 150 40 2 3 100 0 0 5
-cp "$here/first-job/board.drl" board.drl
-
-"$build/tools/sim/cncmirel-sim" run board.drl --params Param.ini --png preview.png >/dev/null
+# The README's first job as it is written there: its Param.ini (the sample machine) and its
+# simulator runs, which leave preview.png.
+"$here/first_job_commands.sh" "$here/../README.md" "$here/first-job" \
+    "$build/tools/sim/cncmirel-sim"
 save_png preview.png "$here/first-job/preview.png"
+cp "$here/first-job/board.drl" board.drl
 
 start_display
 start_app "$build/cncmirel_latch"
-# Open file (button at 954, 38), the job's name into the dialog, then Start (804, 38).
-click_at 974 58
-wait_window "Please choose file to load" >/dev/null
-sleep 0.5
+# Open file, the job's name into the dialog, then Start.
+click_at "$OPEN_FILE_BUTTON"
+dialog=$(wait_window "Please choose file to load")
+focus_window "$dialog"
 xdotool type --delay 20 "$WORK/board.drl"
 xdotool key Return
-sleep 1
-click_at 824 58
+wait_window_gone "Please choose file to load"
+focus_window "$WIN"
+click_at "$START_BUTTON"
 xdotool mousemove 1200 1000
-# Half done: the first screenshot with the 13th of the 25 holes, (110, 55) mm, drilled (screen
-# pixel 25 + X, 10 + Y). The job keeps running: a paused job's progress bar shows 0.
-for _ in $(seq 1 600); do
-    import -window root shot.png
-    [ "$(pixel shot.png 135 65)" = "250 0 0" ] && break
-    sleep 0.3
-done
-[ "$(pixel shot.png 135 65)" = "250 0 0" ] || fail "the job did not reach its 13th hole"
-convert shot.png -crop 1024x768+0+0 +repage window.png
+# Half done: the first screenshot with the 13th of the 25 holes, (110, 55) mm, drilled. The job
+# keeps running: a paused job's progress bar shows 0.
+wait_pixel $(table_point 110 55) "$DRILLED_HOLE" 400 || fail "the job did not reach its 13th hole"
+import -window "$WIN" window.png
 save_png window.png "$here/window.png"
-# Stop (904, 38) ends the job, so that Esc ends the controller.
-click_at 924 58
+# Stop ends the job, so that Esc ends the controller.
+click_at "$STOP_BUTTON"
 screenshot_and_escape ""
 echo "written: $here/window.png $here/first-job/preview.png"

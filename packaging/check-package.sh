@@ -23,9 +23,12 @@ appstreamcli validate --no-net "$root"/fs/usr/share/metainfo/*.metainfo.xml
 
 echo "== installed programs"
 version=$(dpkg-deb -f "$deb" Version)
-"$root/fs/usr/bin/cncmirel" --version | grep -qx "cncmirel $version" ||
-    { echo "cncmirel --version does not say $version" >&2; exit 1; }
-"$root/fs/usr/bin/cncmirel" --version
+for program in "$root"/fs/usr/bin/*; do
+    name=$(basename "$program")
+    "$program" --version | grep -qx "$name $version" ||
+        { echo "$name --version does not say $version" >&2; exit 1; }
+    "$program" --version
+done
 
 # The README's drilling example: 10 steps per mm, a 100 x 100 x 50 mm table, 1 ms steps,
 # depth 3 mm, scale 100 %, go-to (0, 0, 10) mm.
@@ -35,6 +38,11 @@ write_params Param.ini 0 0 0 10 10 10 100 100 50 1 3 100 0 0 10
 "$root/fs/usr/bin/cncmirel-sim" run "$src/tests/data/sim/drill_example.drl" --params Param.ini >run.txt
 diff -u "$src/tests/data/sim/drill_example.run" run.txt
 echo "cncmirel-sim: the example job runs as expected"
+
+# The README's first job as written there, on the package's own examples.
+"$src/doc/first_job_commands.sh" "$src/README.md" "$root/fs/usr/share/doc/cncmirel/examples" \
+    "$root/fs/usr/bin/cncmirel-sim"
+
 for program in "$root"/fs/usr/bin/*; do
     [ -e "$root/fs/usr/share/man/man1/$(basename "$program").1.gz" ] ||
         { echo "no manual page for $(basename "$program")" >&2; exit 1; }

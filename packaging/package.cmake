@@ -56,6 +56,20 @@ foreach(size 48 256)
 endforeach()
 install(FILES ${PACKAGING_DIR}/copyright ${PACKAGING_OUT}/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The README's first jobs, so that they work from the package alone.
+install(FILES ${PROJECT_SOURCE_DIR}/doc/first-job/board.drl
+        ${PROJECT_SOURCE_DIR}/doc/first-job/outline.plt
+        DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+
+# Everything installed and nothing else: `./mirel.sh run` and `./mirel.sh package` build only
+# this (cpack builds nothing itself).
+add_custom_target(cnc_installed)
+add_dependencies(cnc_installed cnc_docs)
+foreach(program cncmirel cncmirel-sim cncmirel-prep)
+  if(TARGET ${program})
+    add_dependencies(cnc_installed ${program})
+  endif()
+endforeach()
 
 # The Debian package: `cpack` in the build folder (./mirel.sh package) writes
 # cncmirel_VERSION_ARCH.deb there.
@@ -78,8 +92,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The panel's first font choice; its labels line up best in that narrow face.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS fonts-liberation2)
+# The panel's first font choice, whose narrow face lines its labels up best, and Qt's own
+# translations, which put the file dialog's buttons and labels in the desktop's language.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation2, qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

@@ -1,13 +1,16 @@
 // handlers.cpp - the panel's handlers and the panel updates of the main loop.
 #include "app/handlers.h"
 
+#include <string>
+
 #include "app/controls.h"
 #include "app/parameters.h"  // apply_*, colour_fields
 #include "base/helpers.h"    // number_text
 #include "base/texts.h"
-#include "drive/motion.h"  // jog, go_to_position
-#include "jobs/job.h"      // job_state
-#include "jobs/preview.h"  // open_job_file
+#include "drive/motion.h"   // jog, go_to_position
+#include "jobs/job.h"       // job_state
+#include "jobs/preview.h"   // open_job_file
+#include "platform/port.h"  // port_problem, port_device
 #include "platform/window.h"
 
 namespace {
@@ -65,6 +68,7 @@ void on_open_file() {
                               texts::OPEN_DIALOG_SELECTED_FILTER));
     if (opened.type_label) platform::set_control_text(ids::LABEL_PROGRAM_TYPE, opened.type_label);
     show_message(opened.message);
+    show_message(opened.format_message);
 }
 
 void on_ok_backlash() {
@@ -122,6 +126,30 @@ void on_port_check() {
 
 void show_message(const char* text) {
     if (text) platform::message_box(text, text);
+}
+
+void show_no_port_access() {
+    // A start from the desktop menu has no terminal for the line on standard error.
+    std::string text = texts::NO_PORT_ACCESS;
+    text += '\n';
+    switch (platform::port_problem()) {
+        case platform::PortProblem::no_device:
+            text += texts::PORT_NO_DEVICE;
+            text += platform::port_device();
+            break;
+        case platform::PortProblem::no_permission:
+            text += texts::PORT_NO_PERMISSION;
+            text += platform::port_device();
+            text += texts::PORT_PERMISSION_GROUP;
+            break;
+        case platform::PortProblem::busy:
+            text += texts::PORT_BUSY;
+            break;
+        case platform::PortProblem::none:
+            text.pop_back();
+            break;
+    }
+    platform::message_box(texts::NO_PORT_ACCESS, text);
 }
 
 void show_position_labels(std::int32_t x, std::int32_t y, std::int32_t z) {

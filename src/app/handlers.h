@@ -31,6 +31,8 @@ void on_port_check();
 
 // A message box whose title is its text; nothing for null.
 void show_message(const char* text);
+// The box that says the port cannot be reached, with the cause on its second line.
+void show_no_port_access();
 // The three step counts in the position labels.
 void show_position_labels(std::int32_t x, std::int32_t y, std::int32_t z);
 // The indicators of the lines that changed, indicator 80 for bit 0.

@@ -62,7 +62,7 @@ bool start_up() {
     platform::prepare_step_timing();
     // Said once the window is open: without it the counters and the preview would move as if
     // the machine did.
-    if (!port_reachable) platform::message_box(texts::NO_PORT_ACCESS, texts::NO_PORT_ACCESS);
+    if (!port_reachable) show_no_port_access();
     return true;
 }
 

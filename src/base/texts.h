@@ -15,7 +15,14 @@ inline constexpr const char* FILE_NOT_OPENED = "Файл не открыт";
 inline constexpr const char* PROGRAM_FINISHED = "Программа завершена";
 inline constexpr const char* NO_POINTS = "В задании нет точек";
 inline constexpr const char* OUTSIDE_TABLE = "Задание выходит за пределы стола";
+inline constexpr const char* NOT_MACHINE_FORMAT = "Файл не в формате станка";
 inline constexpr const char* NO_PORT_ACCESS = "Нет доступа к порту LPT";
+// The second line of the box above: why the port could not be reached. The first two are
+// followed by the device tried; "(группа lp)" closes the second.
+inline constexpr const char* PORT_NO_DEVICE = "нет устройства ";
+inline constexpr const char* PORT_NO_PERMISSION = "нет прав на ";
+inline constexpr const char* PORT_PERMISSION_GROUP = " (группа lp)";
+inline constexpr const char* PORT_BUSY = "порт занят другой программой";
 inline constexpr const char* OPEN_DIALOG_TITLE = "Please choose file to load";
 inline constexpr const char* OPEN_DIALOG_FILTER =
     "Файл сверления .DRL|*.drl|Файл фрезеровки .PLT|*.plt";

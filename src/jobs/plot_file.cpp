@@ -67,10 +67,22 @@ void fetch_point(std::string_view line, std::int32_t divisor, PlotStep& step) {
     step.found = true;
 }
 
+// Whether anything but white space follows the line's first ";".
+bool holds_several_commands(std::string_view line) {
+    const std::size_t semicolon = line.find(';');
+    if (semicolon == std::string_view::npos) return false;
+    for (const char c : line.substr(semicolon + 1)) {
+        if (c != ' ' && c != '\t' && c != '\v' && c != '\f') return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 std::int32_t scan_plot_preview(const std::string& file_name, std::int32_t scale_percent,
-                               const SegmentSink& sink, FileFingerprint* record) {
+                               const SegmentSink& sink, FileFingerprint* record,
+                               bool* several_commands) {
+    if (several_commands) *several_commands = false;
     enum class Stroke { lifted, first_point, drawing };
     LineReader reader;
     if (!(record != nullptr ? reader.open_recording(file_name, *record) : reader.open(file_name))) {
@@ -84,6 +96,9 @@ std::int32_t scan_plot_preview(const std::string& file_name, std::int32_t scale_
     std::int32_t previous_y = 0;
     while (!reader.at_end()) {
         const std::string_view line = reader.next_line();  // case kept
+        if (several_commands && !*several_commands) {
+            *several_commands = holds_several_commands(line);
+        }
         if (begins_with_p(line, 'U')) stroke = Stroke::lifted;
         bool pen_down_line = false;
         if (stroke == Stroke::lifted) {

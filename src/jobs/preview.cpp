@@ -38,8 +38,9 @@ bool outside_table(std::int32_t x_px, std::int32_t y_px) {
 }
 
 struct DrawnJob {
-    std::int32_t length;  // as the scan returned it
-    bool outside;         // some hole or segment end lies outside the table
+    std::int32_t length;            // as the scan returned it
+    bool outside;                   // some hole or segment end lies outside the table
+    bool several_commands = false;  // some plot line holds more than one command
 };
 
 // Clears the canvas and draws the job through its scan; with `record`, the scan records what it
@@ -47,6 +48,7 @@ struct DrawnJob {
 DrawnJob draw_job(JobKind kind, FileFingerprint* record) {
     clear_canvas();
     bool outside = false;
+    bool several_commands = false;
     std::int32_t length = 0;
     if (kind == JobKind::drilling) {
         length = scan_drill_preview(
@@ -63,9 +65,9 @@ DrawnJob draw_job(JobKind kind, FileFingerprint* record) {
                 platform::draw_line(preview_canvas, x1, y1, x2, y2, COLOUR_STROKE);
                 outside = outside || outside_table(x1, y1) || outside_table(x2, y2);
             },
-            record);
+            record, &several_commands);
     }
-    return {length, outside};
+    return {length, outside, several_commands};
 }
 
 // Told each time a job is drawn: the run would clamp such points onto the table's edge.
@@ -108,8 +110,11 @@ OpenedJob open_job_file(const std::string& chosen) {
         job_state.job_length = drawn.length;
         opened.type_label = kind == JobKind::drilling ? texts::TYPE_DRILLING : texts::TYPE_MILLING;
         opened.message = warning_of(drawn);
+        // Loaded all the same: the operator may know better, and the run reads what it can.
+        if (drawn.several_commands) opened.format_message = texts::NOT_MACHINE_FORMAT;
     } else {
         job_state.file_fingerprint = {job_file_identity(job_state.job_file_name), {}};
+        opened.format_message = texts::NOT_MACHINE_FORMAT;
     }
     job_state.job_position = 0;
     // A new job starts with no pen command seen.

@@ -14,13 +14,13 @@ inline constexpr int CANVAS_X = 20;  // canvas corner in the drawing area
 inline constexpr int CANVAS_Y = 5;
 
 inline constexpr std::uint32_t COLOUR_CANVAS = 0x000000;
-inline constexpr std::uint32_t COLOUR_HOLE = 0x2200FF;          // RGB(34, 0, 255)
-inline constexpr std::uint32_t COLOUR_STROKE = 0x0000FF;        // RGB(0, 0, 255)
-inline constexpr std::uint32_t COLOUR_DRILLED = 0xFA0000;       // RGB(250, 0, 0)
-inline constexpr std::uint32_t COLOUR_CUT_MARK = 0xFF0F00;      // RGB(255, 15, 0)
-inline constexpr std::uint32_t COLOUR_TRAVEL_MARK = 0x00F0FF;   // RGB(0, 240, 255)
-inline constexpr std::uint32_t COLOUR_TOOL = 0xDCCF2D;          // RGB(220, 207, 45)
-inline constexpr std::uint32_t COLOUR_TABLE_EDGE = 0x3B533D;    // RGB(59, 83, 61)
+inline constexpr std::uint32_t COLOUR_HOLE = 0x2200FF;             // RGB(34, 0, 255)
+inline constexpr std::uint32_t COLOUR_STROKE = 0x0000FF;           // RGB(0, 0, 255)
+inline constexpr std::uint32_t COLOUR_DRILLED = 0xFA0000;          // RGB(250, 0, 0)
+inline constexpr std::uint32_t COLOUR_CUT_MARK = 0xFF0F00;         // RGB(255, 15, 0)
+inline constexpr std::uint32_t COLOUR_TRAVEL_MARK = 0x00F0FF;      // RGB(0, 240, 255)
+inline constexpr std::uint32_t COLOUR_TOOL = 0xDCCF2D;             // RGB(220, 207, 45)
+inline constexpr std::uint32_t COLOUR_TABLE_EDGE = 0x3B533D;       // RGB(59, 83, 61)
 inline constexpr std::uint32_t COLOUR_AREA_BACKGROUND = 0x25033A;  // RGB(37, 3, 58)
 
 extern platform::Picture preview_canvas;
@@ -34,8 +34,9 @@ extern void (*run_mark_observer)(MarkKind kind, std::int32_t x_px, std::int32_t 
 void create_preview(int area_width, int area_height);
 // What opening a job asks the panel to show, in this order; null where nothing changes.
 struct OpenedJob {
-    const char* type_label = nullptr;  // the program type's new text
-    const char* message = nullptr;     // a message box (title and text alike)
+    const char* type_label = nullptr;      // the program type's new text
+    const char* message = nullptr;         // a message box (title and text alike)
+    const char* format_message = nullptr;  // then one for a file not in the machine's dialect
 };
 // The file chosen in the open dialog (empty: cancelled) becomes the job: record and canvas.
 OpenedJob open_job_file(const std::string& chosen);

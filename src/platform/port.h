@@ -12,6 +12,11 @@ void set_port_device(const char* path);
 // Sets up port access once, never waiting for a port that another program holds; false when
 // the port cannot be reached (the program then runs on: writes do nothing, reads give 0).
 bool port_setup();
+// Why port_setup could not reach the port, for the operator; none after a successful setup.
+enum class PortProblem { none, no_device, no_permission, busy };
+PortProblem port_problem();
+// The parallel-port device that port_setup tried.
+const char* port_device();
 // Releases port access.
 void port_teardown();
 void Out32(std::uint16_t address, std::uint8_t value);

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -304,6 +305,12 @@ TEST(Convert, HelpAndQuiet) {
     Result r = run({"--help"});
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("usage: cncmirel-prep INPUT -o OUTPUT"), std::string::npos);
+    // --version before any --help prints one line and converts nothing.
+    r = run({data("eagle9_metric.xln"), "-o", folder.path("v.drl"), "--version", "--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(std::regex_match(r.out, std::regex("cncmirel-prep [0-9]+\\.[0-9.]+\n"))) << r.out;
+    EXPECT_FALSE(fs::exists(folder.path("v-T01-0.80mm.drl")));
+    EXPECT_EQ(run({"--help", "--version"}).out.find("usage: "), 0u);
     r = run({data("eagle9_metric.xln"), "-o", folder.path("e.drl"), "--quiet"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(r.out.empty());

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -336,6 +337,18 @@ TEST_F(SimTest, RunMillsTheExampleJob) {
     EXPECT_EQ(outcome.err, "");
 }
 
+// A raw CAD export (IN;SP1;, PU;PA0,0;, PD;PA100,30;PU;) at 1 step per mm: the message comes at
+// open, before the run, which goes on as before: the "PU" line's travel point is the next line
+// read as X text "PD" (0, so X 50) and Y 100, fetched at the end of the file, which completes
+// the job at once; the machine then travels there.
+TEST_F(SimTest, RunListsAFileNotInTheMachinesDialectAtOpen) {
+    const std::string params = write_params("mill.ini", MILL_PARAMS);
+    const Outcome outcome = sim({"run", data("mill_raw_export.plt"), "--params", params});
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.out, read_file(data("mill_raw_export.run")));
+    EXPECT_EQ(outcome.err, "");
+}
+
 // Hole lines with a negative Y, as PCB programs export them: the message comes at open, before
 // the run, and the holes are drilled where the table clamps them. A job without holes says so.
 TEST_F(SimTest, RunListsTheWarningsOfAJobOutsideTheTableOrWithoutPoints) {
@@ -405,6 +418,19 @@ TEST_F(SimTest, HelpPrintsTheUsage) {
                                "[--port-log FILE] [--png FILE]"),
               std::string::npos);
     EXPECT_EQ(outcome.err, "");
+}
+
+// --version anywhere prints one line and runs nothing; the first of --help and --version wins.
+TEST_F(SimTest, VersionPrintsOneLine) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--version"}, {"run", "missing.drl", "--version"}}) {
+        const Outcome outcome = sim(args);
+        EXPECT_EQ(outcome.status, 0);
+        EXPECT_TRUE(std::regex_match(outcome.out, std::regex("cncmirel-sim [0-9]+\\.[0-9.]+\n")))
+            << outcome.out;
+        EXPECT_EQ(outcome.err, "");
+    }
+    EXPECT_EQ(sim({"--help", "--version"}).out.find("usage: "), 0u);
 }
 
 TEST_F(SimTest, ErrorsAreOneLineOnStandardErrorWithStatus2) {

@@ -223,8 +223,10 @@ TEST_F(DrillRunTest, UnknownExtensionStartsButNothingMoves) {
     EXPECT_TRUE(run_control.running);
     EXPECT_FALSE(control(ids::OPEN_FILE_BUTTON).visible);
     EXPECT_EQ(machine_state.current_x, 0);
-    // Length 0 and position 0: the completion test fires, once, and says that nothing was done.
-    EXPECT_EQ(message_texts(), std::vector<std::string>{texts::NO_POINTS});
+    // Told at open that the file is not a job; then length 0 and position 0: the completion
+    // test fires, once, and says that nothing was done.
+    EXPECT_EQ(message_texts(),
+              (std::vector<std::string>{"Файл не в формате станка", texts::NO_POINTS}));
 }
 
 TEST_F(DrillRunTest, DeletedJobFileStopsTheRunWithoutMoving) {
@@ -397,6 +399,45 @@ TEST_F(DrillRunTest, JobOutsideTheTableIsToldWhenDrawn) {
     run(3);
     EXPECT_EQ(message_texts(), std::vector<std::string>{texts::OUTSIDE_TABLE});
     EXPECT_EQ(platform::pixel_rgb(preview_canvas, 100, 100), COLOUR_HOLE);
+}
+
+// A plot file with several commands on a line (a raw CAD export) or a file of neither job kind
+// is told once at open, after the table warning; it stays loaded, and drawing it again at
+// another scale says nothing more.
+TEST_F(DrillRunTest, FileNotInTheMachinesDialectIsToldAtOpen) {
+    const std::string told = "Файл не в формате станка";
+    struct Case {
+        const char* name;
+        const char* bytes;
+        std::vector<std::string> messages;
+    };
+    const Case cases[] = {
+        {"a.plt", "PU;\nPA0,0;\nPD;\nPA10,10;\n", {}},
+        {"b.plt", "IN;SP1;\nPU;PA0,0;\nPD;PA100,30;PU;\n", {told}},
+        {"c.plt", "PU;\nPA0,0;\nPD;\nPA10,10; \t\r\nPA20,20;\n", {}},    // blanks after ";"
+        {"d.plt", "PU;\nPA0,0;\nPD;\nPA10,10;\nPA20,20;PU;\n", {told}},  // on the last line
+        {"e.plt", "PU;\nPA0,0;\nPD;\nPA-60,0;PA0,0;\nPA10,10;\n", {texts::OUTSIDE_TABLE, told}},
+        {"f.drl", "X1Y1;X2Y2\n", {}},  // drilling files are not looked at
+        {"g.txt", "PU;\nPA0,0;\n", {told}},
+        {"h", "X1Y1\n", {told}},
+    };
+    start();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake::window.messages.clear();
+        write_bytes(c.name, c.bytes);
+        open_job(c.name);
+        EXPECT_EQ(message_texts(), c.messages);
+        for (const fake::Message& m : fake::window.messages) EXPECT_EQ(m.title, m.text);
+        EXPECT_EQ(job_state.job_file_name, path(c.name));
+    }
+    open_job("b.plt");
+    EXPECT_EQ(job_state.job_length, 34);
+    EXPECT_EQ(control(ids::LABEL_PROGRAM_TYPE).text, texts::TYPE_MILLING);
+    fake::window.messages.clear();
+    fake::click(ids::OK_TIME_DEPTH_SCALE);
+    run(3);
+    EXPECT_TRUE(fake::window.messages.empty());
 }
 
 // A run that ends without taking a single point says so instead of reporting success.

@@ -18,6 +18,7 @@
 #include "report.h"
 #include "source.h"
 #include "unit.h"
+#include "version.h"  // CNCMIREL_VERSION
 #include "writers.h"
 
 namespace prep {
@@ -48,8 +49,8 @@ constexpr const char* USAGE =
     "                             (needs --machine)\n"
     "  --force                    write into a folder that holds other files\n"
     "  --tools split|all          one drilling job per tool (default) or all holes in one\n"
-    "  --origin keep|corner       keep the file's coordinates, or put the lower-left corner\n"
-    "                             of the board at the margin (default corner)\n"
+    "  --origin keep|corner       keep the file's coordinates, or put the job's corner\n"
+    "                             nearest X 0, Y 0 at the margin (default corner)\n"
     "  --margin MM                the corner's distance from the table's edges (default 5)\n"
     "  --offset X,Y               a further shift in millimetres\n"
     "  --mirror-x                 mirror about the board's vertical centre line (back side)\n"
@@ -60,6 +61,7 @@ constexpr const char* USAGE =
     "  --order file|nearest       keep the file's hole order (default) or shorten the travel\n"
     "  --quiet                    no report\n"
     "  -h, --help                 this text\n"
+    "  --version                  the program's version\n"
     "\n"
     "Exit status: 0 done; 2 usage error, unreadable, unsupported or ambiguous input, a job of\n"
     "more than 10000000 points, a machine that allows no job unit or whose table the board\n"
@@ -412,6 +414,15 @@ void convert(const Options& o, std::FILE* final_out) {
 }
 
 int run_command_line(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+    // As for the controller, the first of --help and --version decides.
+    for (const std::string& arg : args) {
+        if (arg == "-h" || arg == "--help") break;
+        if (arg == "--version") {
+            std::fprintf(out, "cncmirel-prep %s\n", CNCMIREL_VERSION);
+            std::fflush(out);
+            return EXIT_OK;
+        }
+    }
     try {
         const std::optional<Options> options = parse_options(args);
         if (!options) {

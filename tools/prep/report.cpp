@@ -82,8 +82,8 @@ void Report::plot_input(const std::string& path, const PlotJob& job) {
 void Report::placement(const Box& file_box, const Transform& t, const PlaceOptions& o) {
     box("bounding box in the file", file_box);
     if (o.corner) {
-        print("placement: lower-left corner at %.3f, %.3f mm", o.margin_mm + o.offset_x,
-              o.margin_mm + o.offset_y);
+        print("placement: the job's corner nearest X 0, Y 0 at %.3f, %.3f mm",
+              o.margin_mm + o.offset_x, o.margin_mm + o.offset_y);
     } else {
         print("placement: the file's own coordinates");
         if (o.offset_x != 0 || o.offset_y != 0) {

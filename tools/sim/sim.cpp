@@ -11,6 +11,7 @@
 #include "jobs/job.h"
 #include "jobs/plot_file.h"
 #include "line_writer.h"
+#include "version.h"  // CNCMIREL_VERSION
 
 namespace sim {
 
@@ -20,7 +21,7 @@ constexpr const char* USAGE =
     "usage: cncmirel-sim inspect JOBFILE [--scale N]\n"
     "       cncmirel-sim run JOBFILE [--params FILE] [--refresh HZ] [--port-log FILE] [--png "
     "FILE]\n"
-    "       cncmirel-sim --help\n"
+    "       cncmirel-sim --help | --version\n"
     "\n"
     "Runs the controller's own code without a window, port or real time.\n"
     "\n"
@@ -197,6 +198,11 @@ int run_command_line(const std::vector<std::string>& args, std::FILE* out, std::
         if (arg == "--help" || arg == "-h") {
             LineWriter lines(out);
             lines.text(USAGE);
+            return finish_output(lines, err);
+        }
+        if (arg == "--version") {
+            LineWriter lines(out);
+            lines.text("cncmirel-sim " CNCMIREL_VERSION "\n");
             return finish_output(lines, err);
         }
     }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/ids.h"
+#include "platform/port.h"
 #include "platform/raster.h"
 #include "platform/signals.h"
 #include "platform/window.h"
@@ -95,6 +96,8 @@ struct PortWrite {
 
 struct PortRecord {
     bool access = true;  // false: writes do nothing, reads yield 0
+    platform::PortProblem problem = platform::PortProblem::no_device;  // told without access
+    std::string device = "/dev/parport0";                              // as set_port_device names
     std::uint8_t latch = 0;
     bool keep_log = true;
     std::vector<PortWrite> writes;

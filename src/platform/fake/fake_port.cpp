@@ -23,10 +23,20 @@ std::vector<std::uint8_t> written_bytes() {
 
 namespace platform {
 
-void set_port_device(const char*) {}
+void set_port_device(const char* path) {
+    fake::port.device = path;
+}
 
 bool port_setup() {
     return fake::port.access;
+}
+
+PortProblem port_problem() {
+    return fake::port.access ? PortProblem::none : fake::port.problem;
+}
+
+const char* port_device() {
+    return fake::port.device.c_str();
 }
 
 void port_teardown() {}

@@ -29,6 +29,7 @@ Access port_access = Access::none;
 int ppdev_fd = -1;
 std::string device_path = "/dev/parport0";
 bool device_chosen = false;  // named with --port: direct I/O is then no stand-in
+platform::PortProblem device_problem = platform::PortProblem::none;
 
 // How long start-up waits for a port that another program holds before it goes on without.
 constexpr int CLAIM_TIMEOUT_MS = 300;
@@ -52,12 +53,26 @@ const char* cause_of(int error) {
     }
 }
 
-// Opens and claims the parallel-port device; on failure `cause` says why.
+// The same cause in the three kinds the operator's message box tells apart.
+platform::PortProblem problem_of(int error) {
+    switch (error) {
+        case EACCES:
+        case EPERM:
+            return platform::PortProblem::no_permission;
+        case EBUSY:
+            return platform::PortProblem::busy;
+        default:
+            return platform::PortProblem::no_device;
+    }
+}
+
+// Opens and claims the parallel-port device; on failure `cause` and device_problem say why.
 bool try_ppdev(const char*& cause) {
     // O_NONBLOCK: the open itself never waits either.
     const int fd = ::open(device_path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         cause = cause_of(errno);
+        device_problem = problem_of(errno);
         return false;
     }
     switch (port_claim::claim_with_timeout(fd, CLAIM_TIMEOUT_MS)) {
@@ -66,9 +81,11 @@ bool try_ppdev(const char*& cause) {
             return true;
         case port_claim::Result::busy:
             cause = "busy, held by another program";
+            device_problem = platform::PortProblem::busy;
             break;
         case port_claim::Result::failed:
             cause = cause_of(errno);
+            device_problem = problem_of(errno);
             break;
     }
     ::close(fd);
@@ -111,7 +128,16 @@ bool port_setup() {
                      "writes do nothing, reads give 0\n",
                      device_path.c_str(), device_cause, direct_cause);
     }
+    if (port_access != Access::none) device_problem = PortProblem::none;
     return port_access != Access::none;
+}
+
+PortProblem port_problem() {
+    return device_problem;
+}
+
+const char* port_device() {
+    return device_path.c_str();
 }
 
 void port_teardown() {

@@ -9,7 +9,9 @@
 #include <QIcon>
 #include <QImage>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPainter>
 #include <QPixmap>
 #include <QPointer>
@@ -19,6 +21,7 @@
 #include <QSpinBox>
 #include <QStyleFactory>
 #include <QStyleOptionSpinBox>
+#include <QTranslator>
 #include <algorithm>
 #include <array>
 #include <deque>
@@ -277,6 +280,13 @@ bool start_drawing_system() {
             state.argv = qt_platform::default_argv;
         }
         state.app = std::make_unique<QApplication>(state.argc, state.argv);
+    }
+    // The toolkit's own texts (the file dialog's buttons and labels) in the desktop's language,
+    // from Qt's translations where they are installed.
+    auto* translator = new QTranslator(qApp);
+    if (translator->load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QCoreApplication::installTranslator(translator);
     }
     // One look on every desktop, so that the panel's small sizes hold everywhere.
     if (QStyle* style = QStyleFactory::create(QStringLiteral("Fusion"))) {
