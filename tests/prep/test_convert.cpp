@@ -111,6 +111,24 @@ TEST(Convert, DrillRoundTripThroughTheControllersReaders) {
     }
 }
 
+// The points the controller's milling run takes from a plot job, in order, with their pen.
+struct Step {
+    std::int32_t x, y, pen;
+    bool operator==(const Step&) const = default;
+};
+std::vector<Step> plot_steps(const std::string& job) {
+    std::vector<Step> steps;
+    std::int32_t pen = PEN_NONE, position = 0;
+    const std::int32_t length = static_cast<std::int32_t>(fs::file_size(job));
+    while (position != length && steps.size() < 100) {
+        const PlotStep s = fetch_plot_step(job, 100, pen, position);
+        if (s.found) steps.push_back(Step{s.x_mm, s.y_mm, s.pen_state});
+        pen = s.pen_state;
+        position = s.next_position;
+    }
+    return steps;
+}
+
 TEST(Convert, PlotRoundTripThroughTheControllersReaders) {
     JobFileFolder folder;
     const std::string out = folder.path("panel.plt");
@@ -120,25 +138,12 @@ TEST(Convert, PlotRoundTripThroughTheControllersReaders) {
               "IN;\nPU;\nPA-45,5;\nPD;\nPA-35,5;\nPA-35,15;\nPA-45,15;\nPA-45,5;\n"
               "PU;\nPA-25,5;\nPD;\nPA-15,5;\nPU;\nPA-15,5;\n");
 
-    struct Step {
-        std::int32_t x, y, pen;
-        bool operator==(const Step&) const = default;
-    };
-    std::vector<Step> steps;
-    std::int32_t pen = PEN_NONE, position = 0;
-    const std::int32_t length = static_cast<std::int32_t>(fs::file_size(out));
-    while (position != length && steps.size() < 100) {
-        const PlotStep s = fetch_plot_step(out, 100, pen, position);
-        if (s.found) steps.push_back(Step{s.x_mm, s.y_mm, s.pen_state});
-        pen = s.pen_state;
-        position = s.next_position;
-    }
     // Travel (pen up) to each stroke's start, cuts to its vertices, and the final raise where
     // the last stroke ended.
     const std::vector<Step> want = {{5, 5, PEN_UP},    {15, 5, PEN_DOWN}, {15, 15, PEN_DOWN},
                                     {5, 15, PEN_DOWN}, {5, 5, PEN_DOWN},  {25, 5, PEN_UP},
                                     {35, 5, PEN_DOWN}, {35, 5, PEN_UP}};
-    EXPECT_TRUE(steps == want);
+    EXPECT_TRUE(plot_steps(out) == want);
 
     // The preview draws the cuts between points after each PD line.
     std::vector<std::array<std::int32_t, 4>> segments;
@@ -149,6 +154,20 @@ TEST(Convert, PlotRoundTripThroughTheControllersReaders) {
     const std::vector<std::array<std::int32_t, 4>> drawn = {
         {15, 15, 15, 5}, {5, 15, 15, 15}, {5, 5, 5, 15}};
     EXPECT_EQ(segments, drawn);
+}
+
+// A stroke shorter than the rounding (a dot, a 0.25 mm cut) still plunges where it is: the run
+// cuts to its point once, with the pen down.
+TEST(Convert, AStrokeThatRoundsToOnePointIsStillCut) {
+    JobFileFolder folder;
+    const std::string in =
+        folder.write("dot.plt", "IN;PU400,400;PD410,400;PU800,400;PD1200,400;PU;");
+    const std::string out = folder.path("dot-mm.plt");
+    const Result r = run({in, "-o", out});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<Step> want = {
+        {5, 5, PEN_UP}, {5, 5, PEN_DOWN}, {15, 5, PEN_UP}, {25, 5, PEN_DOWN}, {25, 5, PEN_UP}};
+    EXPECT_TRUE(plot_steps(out) == want) << read_file(out);
 }
 
 TEST(Convert, PlacementOptions) {
