@@ -279,8 +279,10 @@ TEST(Readers, GigabyteLineIsRefusedAtOnce) {
             out << head;
         }
         ASSERT_EQ(::truncate(file.c_str(), 1LL << 30), 0);
+        // A drill file is refused on its head; HP-GL, which may hold any byte in a label, by
+        // its reader at the first NUL.
         const std::string h = read_head(file, 1 << 16);
-        EXPECT_THROW(detect_kind(h, file), PrepError);
+        if (head[0] == 'M') EXPECT_THROW(detect_kind(h, file), PrepError);
         EXPECT_THROW(read_excellon(file, std::nullopt), PrepError);
         EXPECT_THROW(read_hpgl(file, 0.025), PrepError);
     }
@@ -373,6 +375,33 @@ TEST(HpglReader, LabelsSkippedCommandsAndArcs) {
     EXPECT_FALSE(hpgl_drawing_command("LT"));
 }
 
+// An engraver spooler's file: vendor escapes, IP and SC that the file sets in full (user
+// units 0.5 mm across, 1 mm up, from P1 at 25 mm), a label holding control bytes, scaling
+// turned off again, and NUL padding and an end-of-file mark after the last command.
+TEST(HpglReader, EngraverEscapesScalingAndControlBytes) {
+    const PlotJob job = read_hpgl(data("engraver_scaled.plt"), 0.025);
+    const auto s = strokes_of(job);
+    ASSERT_EQ(s.size(), 2u);
+    expect_stroke(s[0], {{25, 25}, {75, 25}, {75, 75}});
+    expect_stroke(s[1], {{10, 0}, {20, 0}});
+    EXPECT_EQ(job.labels, 1);
+    EXPECT_EQ(job.skipped.at("!PZ"), 1);
+    EXPECT_EQ(job.skipped.at("!VS"), 1);
+    EXPECT_TRUE(relied_on(job.relied, "SC 0,200,0,100 (byte 36): user units"));
+    EXPECT_TRUE(relied_on(job.relied, "4 control bytes after the last command"));
+    EXPECT_EQ(detect_kind(read_head(data("engraver_scaled.plt"), 1 << 16), "e"), InputKind::hpgl);
+
+    // Mirrored by SC (x from 100 down to 0): a quarter turn anticlockwise in user units turns
+    // clockwise on the plotter.
+    JobFileFolder folder;
+    const PlotJob mirrored = read_hpgl(
+        folder.write("m.plt", "IN;IP0,0,4000,4000;SC100,0,0,100;PU50,50;PD;AR-10,0,90;"), 0.025);
+    ASSERT_EQ(mirrored.stroke_count(), 1u);
+    EXPECT_NEAR(mirrored.points.back().x, 60, 1e-9);
+    EXPECT_NEAR(mirrored.points.back().y, 60, 1e-9);
+    EXPECT_NEAR(mirrored.points[mirrored.points.size() / 2].x, 60 - 10 * std::sqrt(0.5), 0.05);
+}
+
 class HpglRefusal : public testing::TestWithParam<Refusal> {};
 
 TEST_P(HpglRefusal, ClearMessage) {
@@ -389,8 +418,14 @@ TEST_P(HpglRefusal, ClearMessage) {
 INSTANTIATE_TEST_SUITE_P(
     Bad, HpglRefusal,
     testing::Values(
-        Refusal{"Scaling", "IN;SC0,100,0,100;PD10,10;", "SC changes the plotter's scaling"},
-        Refusal{"Points", "IN;IP0,0,4000,4000;PD10,10;", "IP changes"},
+        Refusal{"ScalingToThePlottersOwnPoints", "IN;SC0,100,0,100;PD10,10;",
+                "SC scales to the plotter's own P1 and P2"},
+        Refusal{"ScalingAfterIN", "IN;IP0,0,4000,4000;IN;SC0,100,0,100;PD10,10;",
+                "plotter's own P1"},
+        Refusal{"HalfPoints", "IN;IP0,0;PD10,10;", "IP with 2 numbers"},
+        Refusal{"IsotropicScaling", "IN;IP0,0,4000,4000;SC0,100,0,100,1;PD10,10;", "isotropic"},
+        Refusal{"ArcUnequalScaling", "IN;IP0,0,4000,4000;SC0,100,0,200;PU50,50;CI10;",
+                "unequal scaling"},
         Refusal{"Rotation", "IN;RO90;PD10,10;", "RO changes"},
         Refusal{"PolylineEncoded", "IN;PE<=abc;", "polyline encoding (PE)"},
         Refusal{"Unknown", "IN;ZZ1;PD10,10;", "unknown HP-GL command ZZ"},
@@ -398,7 +433,8 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"OddCoordinates", "IN;PD10,10,20;", "odd number"},
         Refusal{"TruncatedList", "IN;PD10,10,20,", "truncated"},
         Refusal{"TruncatedLabel", "IN;PD10,10;LBabc", "truncated"},
-        Refusal{"Binary", "IN;PD10,10;\x01\x02", "binary"},
+        Refusal{"Binary", "IN;PD10\x02,10;", "binary"},
+        Refusal{"CommandAfterControlBytes", "IN;PD10,10;\x01PD20,20;", "after control bytes"},
         Refusal{"NoStrokes", "IN;SP1;PU100,100;SP0;", "no pen-down strokes"},
         Refusal{"LongNumber",
                 "IN;PA1111111111111111111111111111111111111111111111111111111111111111111111,0;",
