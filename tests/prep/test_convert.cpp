@@ -116,8 +116,8 @@ TEST(Convert, PlotRoundTripThroughTheControllersReaders) {
     const Result r = run({data("plotter_one_line.plt"), "-o", out});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(read_file(out),
-              "IN;\nPU;\nPA-45,5;\nPD;\nPA-35,5;\nPA-35,15;\nPA-45,15;\nPA-45,5;\n"
-              "PU;\nPA-25,5;\nPD;\nPA-15,5;\nPU;\nPA-15,5;\n");
+              "IN;\nPU;\nPA-45,5;\nPD;\nPA-45,5;\nPA-35,5;\nPA-35,15;\nPA-45,15;\nPA-45,5;\n"
+              "PU;\nPA-25,5;\nPD;\nPA-25,5;\nPA-15,5;\nPU;\nPA-15,5;\n");
 
     struct Step {
         std::int32_t x, y, pen;
@@ -132,21 +132,23 @@ TEST(Convert, PlotRoundTripThroughTheControllersReaders) {
         pen = s.pen_state;
         position = s.next_position;
     }
-    // Travel (pen up) to each stroke's start, cuts to its vertices, and the final raise where
-    // the last stroke ended.
-    const std::vector<Step> want = {{5, 5, PEN_UP},    {15, 5, PEN_DOWN}, {15, 15, PEN_DOWN},
-                                    {5, 15, PEN_DOWN}, {5, 5, PEN_DOWN},  {25, 5, PEN_UP},
-                                    {35, 5, PEN_DOWN}, {35, 5, PEN_UP}};
+    // Travel (pen up) to each stroke's start, the plunge there, cuts to its vertices, and the
+    // final raise where the last stroke ended.
+    const std::vector<Step> want = {{5, 5, PEN_UP},     {5, 5, PEN_DOWN},  {15, 5, PEN_DOWN},
+                                    {15, 15, PEN_DOWN}, {5, 15, PEN_DOWN}, {5, 5, PEN_DOWN},
+                                    {25, 5, PEN_UP},    {25, 5, PEN_DOWN}, {35, 5, PEN_DOWN},
+                                    {35, 5, PEN_UP}};
     EXPECT_TRUE(steps == want);
 
-    // The preview draws the cuts between points after each PD line.
+    // The preview draws every cut, the first of each stroke too (the outline's bottom edge
+    // and the whole second stroke).
     std::vector<std::array<std::int32_t, 4>> segments;
     scan_plot_preview(out, 100,
                       [&](std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2) {
                           segments.push_back({x1, y1, x2, y2});
                       });
     const std::vector<std::array<std::int32_t, 4>> drawn = {
-        {15, 15, 15, 5}, {5, 15, 15, 15}, {5, 5, 5, 15}};
+        {15, 5, 5, 5}, {15, 15, 15, 5}, {5, 15, 15, 15}, {5, 5, 5, 15}, {35, 5, 25, 5}};
     EXPECT_EQ(segments, drawn);
 }
 
