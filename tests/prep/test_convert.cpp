@@ -152,6 +152,52 @@ TEST(Convert, PlotRoundTripThroughTheControllersReaders) {
     EXPECT_EQ(segments, drawn);
 }
 
+// A drill file whose number format is left unstated, converted with the format inferred:
+// the DIP-8 at 0.1 in (2.54 mm) and the mounting holes, read back by the controller.
+TEST(Convert, InferredFormatThroughTheControllersReaders) {
+    JobFileFolder folder;
+    const Result r = run({data("unstated_inch.drl"), "-o", folder.path("b.drl")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // Lower-left corner (12.7, 6.35) at (5, 5).
+    expect_drill_job(
+        folder.path("b-T01-0.813mm.drl"),
+        {{18, 24}, {20, 24}, {23, 24}, {25, 24}, {25, 32}, {23, 32}, {20, 32}, {18, 32}});
+    expect_drill_job(folder.path("b-T02-1.016mm.drl"), {{5, 5}, {56, 5}});
+    EXPECT_NE(r.out.find("relied on: number format inferred: INCH,TZ,2:4"), std::string::npos)
+        << r.out;
+}
+
+// Holes that do not look like a board stop the conversion with the figures, whether the
+// format is stated or given: the inch file read with the other zero mode spans metres, and
+// holes of one tool overlap. --force converts them and the report says so.
+TEST(Convert, ImplausibleHolesAreRefusedUnlessForced) {
+    JobFileFolder folder;
+    const std::string overlapping =
+        folder.write("o.drl", "M48\nMETRIC\nT1C0.8\n%\nT1\nX1.0Y1.0\nX1.5Y1.0\nX9.0Y9.0\nM30\n");
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{data("unstated_inch.drl"), "--excellon-format", "INCH,LZ,2:4"},
+         "implausible holes: the holes span 1016.0 x 381.0 mm, more than any board of 500 mm"},
+        {{overlapping},
+         "implausible holes: 2 holes of T1 (0.800 mm) are closer to another than their diameter, "
+         "the closest 0.500 mm apart at X 1.000 Y 1.000"},
+    };
+    for (const auto& [input, words] : cases) {
+        std::vector<std::string> args = input;
+        args.insert(args.end(), {"-o", folder.path("out.drl"), "--tools", "all"});
+        Result r = run(args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(r.err.find(words), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("--force"), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(folder.path("out.drl")));
+        args.push_back("--force");
+        r = run(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find("WARNING: " + words), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("converted anyway (--force)"), std::string::npos) << r.out;
+        fs::remove(folder.path("out.drl"));
+    }
+}
+
 TEST(Convert, PlacementOptions) {
     JobFileFolder folder;
     const std::string in = folder.write("in.drl", "M48\nMETRIC\n%\nX10.2Y20.7\nX30.6Y25.1\nM30\n");
@@ -219,8 +265,10 @@ TEST(Convert, NearestOrderKeepsEveryHoleAndCutsTravel) {
     }
     text += "M30\n";
     const std::string in = folder.write("many.drl", text);
-    ASSERT_EQ(run({in, "-o", folder.path("f.drl"), "--tools", "all"}).status, 0);
-    const Result r = run({in, "-o", folder.path("n.drl"), "--tools", "all", "--order", "nearest"});
+    // Random holes overlap here and there: --force converts them all the same.
+    ASSERT_EQ(run({in, "-o", folder.path("f.drl"), "--tools", "all", "--force"}).status, 0);
+    const Result r =
+        run({in, "-o", folder.path("n.drl"), "--tools", "all", "--order", "nearest", "--force"});
     ASSERT_EQ(r.status, 0) << r.err;
     std::vector<Pos> file_order = holes_in(folder.path("f.drl"));
     std::vector<Pos> nearest = holes_in(folder.path("n.drl"));
@@ -420,7 +468,8 @@ TEST(Convert, FailedWritesNameTheFileAndTheCause) {
         std::signal(SIGXFSZ, SIG_IGN);
         const rlimit limit{4096, 4096};
         ::setrlimit(RLIMIT_FSIZE, &limit);
-        return run_command_line({in, "-o", out, "--tools", "all", "--quiet"}, stdout, stderr);
+        return run_command_line({in, "-o", out, "--tools", "all", "--quiet", "--force"}, stdout,
+                                stderr);
     };
     EXPECT_EXIT(std::exit(limited_run()), testing::ExitedWithCode(2),
                 "^cncmirel-prep: cannot write " + out + ": File too large\n$");
@@ -429,7 +478,7 @@ TEST(Convert, FailedWritesNameTheFileAndTheCause) {
     std::FILE* full = std::fopen("/dev/full", "w");
     ASSERT_NE(full, nullptr);
     std::FILE* err = std::tmpfile();
-    EXPECT_EQ(run_command_line({in, "-o", out, "--tools", "all"}, full, err), 2);
+    EXPECT_EQ(run_command_line({in, "-o", out, "--tools", "all", "--force"}, full, err), 2);
     std::fclose(full);
     EXPECT_EQ(read_stream(err),
               "cncmirel-prep: cannot write the report: No space left on device\n");

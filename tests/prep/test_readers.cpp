@@ -46,6 +46,14 @@ struct DrillCase {
 
 constexpr double IN = 25.4;
 
+// The holes of the fixtures in inch whose number format is left unstated: a DIP-8 and two
+// mounting holes.
+const std::vector<ExpectedHole> UNSTATED_INCH = {
+    {1.0 * IN, 1.0 * IN, 1}, {1.1 * IN, 1.0 * IN, 1}, {1.2 * IN, 1.0 * IN, 1},
+    {1.3 * IN, 1.0 * IN, 1}, {1.3 * IN, 1.3 * IN, 1}, {1.2 * IN, 1.3 * IN, 1},
+    {1.1 * IN, 1.3 * IN, 1}, {1.0 * IN, 1.3 * IN, 1}, {0.5 * IN, 0.25 * IN, 2},
+    {2.5 * IN, 0.25 * IN, 2}};
+
 void PrintTo(const DrillCase& c, std::ostream* os) {
     *os << c.file;
 }
@@ -127,7 +135,41 @@ INSTANTIATE_TEST_SUITE_P(
                   {{10, 10, 1}, {15, 10, 1}, {15, 7.5, 1}, {1, 1, 1}},
                   {{1, 1.0}}},
         // No M48 header, a tool defined where it is used, CR line ends.
-        DrillCase{"no_header_cr.drl", nullptr, {{1.5, 2.5, 3}, {3.0, 4.0, 3}}, {{3, 2.0}}}),
+        DrillCase{"no_header_cr.drl", nullptr, {{1.5, 2.5, 3}, {3.0, 4.0, 3}}, {{3, 2.0}}},
+        // Rows of pads as repeat codes: each step from the hole before, Y left as it was.
+        DrillCase{"repeat_rows.drl",
+                  nullptr,
+                  {{1.0 * IN, 1.0 * IN, 1},
+                   {1.1 * IN, 1.0 * IN, 1},
+                   {1.2 * IN, 1.0 * IN, 1},
+                   {1.3 * IN, 1.0 * IN, 1},
+                   {1.4 * IN, 1.0 * IN, 1},
+                   {1.5 * IN, 1.0 * IN, 1},
+                   {1.6 * IN, 1.0 * IN, 1},
+                   {1.7 * IN, 1.0 * IN, 1},
+                   {1.0 * IN, 1.3 * IN, 1},
+                   {1.1 * IN, 1.3 * IN, 1},
+                   {1.2 * IN, 1.3 * IN, 1},
+                   {1.3 * IN, 1.3 * IN, 1},
+                   {1.4 * IN, 1.3 * IN, 1},
+                   {1.5 * IN, 1.3 * IN, 1},
+                   {1.6 * IN, 1.3 * IN, 1},
+                   {1.7 * IN, 1.3 * IN, 1}},
+                  {{1, 0.04 * IN}}},
+        // A route file: a feed line, tools with no size (the route drilled at its corners).
+        DrillCase{"route_feed.rou",
+                  nullptr,
+                  {{0.5 * IN, 0.5 * IN, 1},
+                   {2.5 * IN, 0.5 * IN, 1},
+                   {2.5 * IN, 2.0 * IN, 1},
+                   {1.0 * IN, 1.0 * IN, 2}},
+                  {{1, 0}, {2, 0}}},
+        // Inch numbers whose digits and zeros the file never states: inferred as 2:4, TZ.
+        DrillCase{"unstated_inch.drl", nullptr, UNSTATED_INCH, {{1, 0.032 * IN}}},
+        // The digits from a generator's comment; its "Leading" read by what the digits show.
+        DrillCase{"comment_format_2.4.drl", nullptr, UNSTATED_INCH, {{2, 0.04 * IN}}},
+        // A malformed FILE_FORMAT comment beside a good one.
+        DrillCase{"two_file_format_comments.drl", nullptr, {{12.54, 2.54, 1}, {15, 2.54, 1}}, {}}),
     [](const testing::TestParamInfo<DrillCase>& param) {
         std::string name = param.param.file;
         for (char& ch : name) {
@@ -151,6 +193,47 @@ TEST(DrillReader, RecordsWhatItReliedOn) {
     const DrillJob altium = read_excellon(data("altium_inch.txt"), std::nullopt);
     EXPECT_TRUE(relied_on(altium.relied, "Altium default (named on line 2): leading zeros kept"));
     EXPECT_TRUE(relied_on(altium.relied, ";FILE_FORMAT=2:4 (line 3): 2:4 digits"));
+}
+
+TEST(DrillReader, InferredFormatIsReportedWithWhyAndTheRunnerUp) {
+    const DrillJob job = read_excellon(data("unstated_inch.drl"), std::nullopt);
+    EXPECT_TRUE(relied_on(job.relied, "number format inferred: INCH,TZ,2:4, board 50.8 x 26.7 mm"))
+        << testing::PrintToString(job.relied);
+    const std::string& last = job.relied.back();
+    EXPECT_NE(last.find("trailing zeros kept"), std::string::npos) << last;
+    // Ten times larger is 508 mm across; the first runner-up tried is 2:3.
+    EXPECT_NE(last.find("runner-up INCH,TZ,2:3 (board 508.0 x 266.7 mm"), std::string::npos)
+        << last;
+    EXPECT_TRUE(job.notes.empty());
+
+    const DrillJob commented = read_excellon(data("comment_format_2.4.drl"), std::nullopt);
+    EXPECT_NE(commented.relied.back().find("digits from the comment ;DRILL FILE  Format 2.4"),
+              std::string::npos)
+        << commented.relied.back();
+    ASSERT_EQ(commented.notes.size(), 1u);
+    EXPECT_NE(commented.notes[0].find("taken from what the digits show"), std::string::npos);
+
+    const DrillJob two = read_excellon(data("two_file_format_comments.drl"), std::nullopt);
+    ASSERT_EQ(two.notes.size(), 1u);
+    EXPECT_NE(two.notes[0].find(";FILE_FORMAT=2;4 (line 2) cannot be read"), std::string::npos)
+        << two.notes[0];
+}
+
+// When two formats make equally plausible boards the reader asks, listing them with their
+// board sizes: four mounting holes 30 x 20 mm apart, or 300 x 200 mm.
+TEST(DrillReader, CandidatesTooCloseAreListed) {
+    try {
+        read_excellon(data("mounting_holes_unstated.drl"), std::nullopt);
+        FAIL() << "read without complaint";
+    } catch (const PrepError& e) {
+        const std::string text = e.what();
+        for (const char* words :
+             {"does not state its digits", "more than one format makes a plausible board",
+              "METRIC,TZ,3:3 (board 30.0 x 20.0 mm", "METRIC,TZ,4:2 (board 300.0 x 200.0 mm",
+              "--excellon-format"}) {
+            EXPECT_NE(text.find(words), std::string::npos) << words << "\n" << text;
+        }
+    }
 }
 
 TEST(DrillReader, GeneratorDefaultFillsAnUnstatedFormat) {
@@ -236,7 +319,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         Refusal{"NoUnits", "M48\nT1C0.8\n%\nX1.0Y1.0\nM30\n", "--excellon-format"},
         Refusal{"NoDigits", "M48\nMETRIC,TZ\n%\nX1000Y1000\nM30\n", "--excellon-format"},
-        Refusal{"NoZerosShortNumber", "M48\n;FILE_FORMAT=3:3\nMETRIC\n%\nX1000Y100000\nM30\n",
+        Refusal{"NoZerosShortNumber", "M48\n;FILE_FORMAT=3:3\nMETRIC\n%\nX1234Y12345\nM30\n",
                 "which zeros"},
         Refusal{"Truncated", "M48\nMETRIC\n%\nX1.0Y1.0\nX2.0Y2.5", "truncated"},
         Refusal{"EmptyCoordinate", "M48\nMETRIC\n%\nX1.0Y\nM30\n",
@@ -246,9 +329,9 @@ INSTANTIATE_TEST_SUITE_P(
                 "line 5: unknown command 'Q12'"},
         Refusal{"CircularRouting", "M48\nMETRIC\nT1C1\n%\nT1\nG00X0Y0\nM15\nG02X2Y0A1\nM30\n",
                 "G02"},
-        Refusal{"RepeatCode", "M48\nMETRIC\n%\nX1.0Y1.0\nR3X1.0\nM30\n", "repeat"},
-        Refusal{"SlotWithoutDiameter", "M48\nMETRIC\n%\nT4\nX1.0Y1.0G85X3.0Y1.0\nM30\n",
-                "diameter"},
+        Refusal{"RepeatWithoutStep", "M48\nMETRIC\n%\nX1.0Y1.0\nR3\nM30\n", "without a step"},
+        Refusal{"RepeatOfTooMany", "M48\nMETRIC\n%\nX1.0Y1.0\nR2000000000X1.0\nM30\n",
+                "more than 10000000 points"},
         Refusal{"Binary", "M48\nMETRIC\n%\nX1.0Y1\x01.0\nM30\n", "binary"},
         Refusal{"OutOfRange", "M48\nMETRIC\n%\nX99999999.0Y1.0\nM30\n", "out of range"}),
     [](const testing::TestParamInfo<Refusal>& param) { return std::string(param.param.name); });
