@@ -168,6 +168,17 @@ INSTANTIATE_TEST_SUITE_P(
         DrillCase{"unstated_inch.drl", nullptr, UNSTATED_INCH, {{1, 0.032 * IN}}},
         // The digits from a generator's comment; its "Leading" read by what the digits show.
         DrillCase{"comment_format_2.4.drl", nullptr, UNSTATED_INCH, {{2, 0.04 * IN}}},
+        // Millimetres, digits unstated: 3:3 and 4:2 both land on the grid, but only 3:3 puts
+        // the pads 2.54 mm apart rather than 25.4.
+        DrillCase{"unstated_mm_pads.drl",
+                  nullptr,
+                  {{10, 10, 1},
+                   {12.54, 10, 1},
+                   {15.08, 10, 1},
+                   {17.62, 10, 1},
+                   {17.62, 17.62, 1},
+                   {15.08, 17.62, 1}},
+                  {}},
         // A malformed FILE_FORMAT comment beside a good one.
         DrillCase{"two_file_format_comments.drl", nullptr, {{12.54, 2.54, 1}, {15, 2.54, 1}}, {}}),
     [](const testing::TestParamInfo<DrillCase>& param) {
