@@ -863,7 +863,7 @@ DrillJob infer_format(const std::string& path, const NeedFormat& need) {
         digits = {*ev.hint};
         if (!why.empty()) why += "; ";
         why += "digits from the comment " + ev.hint_line;
-    } else if (*stated.metric) {
+    } else if (stated.metric.value_or(true)) {
         digits = {{3, 3}, {4, 2}, {3, 2}, {4, 3}};
     } else {
         digits = {{2, 4}, {2, 3}, {2, 5}};
