@@ -609,6 +609,8 @@ TEST(Detect, KindFromContentAndRefusedFormats) {
     EXPECT_EQ(detect_kind("INCH,TZ\n", p), InputKind::excellon);
     EXPECT_EQ(detect_kind("IN;SP1;", p), InputKind::hpgl);
     EXPECT_EQ(detect_kind("pu0,0;pd1,1;", p), InputKind::hpgl);
+    EXPECT_EQ(detect_kind("!PZ-100,50;IN;PD1,1;", p), InputKind::hpgl);
+    EXPECT_EQ(detect_kind(std::string("IN;LBa\bb\x03;PD1,1;\0\0", 18), p), InputKind::hpgl);
     const std::vector<std::pair<std::string, std::string>> refused = {
         {"", "empty"},
         {" \n\n", "empty"},

@@ -72,8 +72,13 @@ std::string known_binary(std::string_view head) {
     return {};
 }
 
-// True when the text starts with a command an HP-GL file starts with.
+// True when the text starts with a command an HP-GL file starts with, or with an engraver
+// spooler's escape ("!PZ...").
 bool hpgl_mnemonic(std::string_view text) {
+    if (text.size() >= 3 && text[0] == '!' && std::isalpha(static_cast<unsigned char>(text[1])) &&
+        std::isalpha(static_cast<unsigned char>(text[2]))) {
+        return true;
+    }
     if (text.size() < 2 || !std::isalpha(static_cast<unsigned char>(text[0])) ||
         !std::isalpha(static_cast<unsigned char>(text[1]))) {
         return false;
