@@ -376,7 +376,9 @@ TEST(Readers, GigabyteLineIsRefusedAtOnce) {
         // A drill file is refused on its head; HP-GL, which may hold any byte in a label, by
         // its reader at the first NUL.
         const std::string h = read_head(file, 1 << 16);
-        if (head[0] == 'M') EXPECT_THROW(detect_kind(h, file), PrepError);
+        if (head[0] == 'M') {
+            EXPECT_THROW(detect_kind(h, file), PrepError);
+        }
         EXPECT_THROW(read_excellon(file, std::nullopt), PrepError);
         EXPECT_THROW(read_hpgl(file, 0.025), PrepError);
     }
