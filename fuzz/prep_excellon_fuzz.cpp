@@ -8,6 +8,7 @@
 #include "excellon.h"
 #include "fuzz_input.h"
 #include "place.h"
+#include "plausible.h"
 #include "writers.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -24,6 +25,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     if (drill.holes.empty()) std::abort();
+    // The plausibility check runs on every drill output; its figures must stay finite.
+    const prep::Plausibility plausible = prep::check_plausible(drill);
+    if (!(plausible.width_mm >= 0) || plausible.overlapping < 0) std::abort();
+    (void)plausible.problem();
     std::vector<std::uint32_t> order;
     prep::Box box;
     drill.holes.each([&](std::size_t i, const prep::Point& p, std::int32_t) {

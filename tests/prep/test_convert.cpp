@@ -135,24 +135,26 @@ TEST(Convert, PlotRoundTripThroughTheControllersReaders) {
     const Result r = run({data("plotter_one_line.plt"), "-o", out});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(read_file(out),
-              "IN;\nPU;\nPA-45,5;\nPD;\nPA-35,5;\nPA-35,15;\nPA-45,15;\nPA-45,5;\n"
-              "PU;\nPA-25,5;\nPD;\nPA-15,5;\nPU;\nPA-15,5;\n");
+              "IN;\nPU;\nPA-45,5;\nPD;\nPA-45,5;\nPA-35,5;\nPA-35,15;\nPA-45,15;\nPA-45,5;\n"
+              "PU;\nPA-25,5;\nPD;\nPA-25,5;\nPA-15,5;\nPU;\nPA-15,5;\n");
 
-    // Travel (pen up) to each stroke's start, cuts to its vertices, and the final raise where
-    // the last stroke ended.
-    const std::vector<Step> want = {{5, 5, PEN_UP},    {15, 5, PEN_DOWN}, {15, 15, PEN_DOWN},
-                                    {5, 15, PEN_DOWN}, {5, 5, PEN_DOWN},  {25, 5, PEN_UP},
-                                    {35, 5, PEN_DOWN}, {35, 5, PEN_UP}};
+    // Travel (pen up) to each stroke's start, the plunge there, cuts to its vertices, and the
+    // final raise where the last stroke ended.
+    const std::vector<Step> want = {{5, 5, PEN_UP},     {5, 5, PEN_DOWN},  {15, 5, PEN_DOWN},
+                                    {15, 15, PEN_DOWN}, {5, 15, PEN_DOWN}, {5, 5, PEN_DOWN},
+                                    {25, 5, PEN_UP},    {25, 5, PEN_DOWN}, {35, 5, PEN_DOWN},
+                                    {35, 5, PEN_UP}};
     EXPECT_TRUE(plot_steps(out) == want);
 
-    // The preview draws the cuts between points after each PD line.
+    // The preview draws every cut, the first of each stroke too (the outline's bottom edge
+    // and the whole second stroke).
     std::vector<std::array<std::int32_t, 4>> segments;
     scan_plot_preview(out, 100,
                       [&](std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2) {
                           segments.push_back({x1, y1, x2, y2});
                       });
     const std::vector<std::array<std::int32_t, 4>> drawn = {
-        {15, 15, 15, 5}, {5, 15, 15, 15}, {5, 5, 5, 15}};
+        {15, 5, 5, 5}, {15, 15, 15, 5}, {5, 15, 15, 15}, {5, 5, 5, 15}, {35, 5, 25, 5}};
     EXPECT_EQ(segments, drawn);
 }
 
@@ -165,9 +167,55 @@ TEST(Convert, AStrokeThatRoundsToOnePointIsStillCut) {
     const std::string out = folder.path("dot-mm.plt");
     const Result r = run({in, "-o", out});
     ASSERT_EQ(r.status, 0) << r.err;
-    const std::vector<Step> want = {
-        {5, 5, PEN_UP}, {5, 5, PEN_DOWN}, {15, 5, PEN_UP}, {25, 5, PEN_DOWN}, {25, 5, PEN_UP}};
+    const std::vector<Step> want = {{5, 5, PEN_UP},    {5, 5, PEN_DOWN},  {15, 5, PEN_UP},
+                                    {15, 5, PEN_DOWN}, {25, 5, PEN_DOWN}, {25, 5, PEN_UP}};
     EXPECT_TRUE(plot_steps(out) == want) << read_file(out);
+}
+
+// A drill file whose number format is left unstated, converted with the format inferred:
+// the DIP-8 at 0.1 in (2.54 mm) and the mounting holes, read back by the controller.
+TEST(Convert, InferredFormatThroughTheControllersReaders) {
+    JobFileFolder folder;
+    const Result r = run({data("unstated_inch.drl"), "-o", folder.path("b.drl")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // Lower-left corner (12.7, 6.35) at (5, 5).
+    expect_drill_job(
+        folder.path("b-T01-0.813mm.drl"),
+        {{18, 24}, {20, 24}, {23, 24}, {25, 24}, {25, 32}, {23, 32}, {20, 32}, {18, 32}});
+    expect_drill_job(folder.path("b-T02-1.016mm.drl"), {{5, 5}, {56, 5}});
+    EXPECT_NE(r.out.find("relied on: number format inferred: INCH,TZ,2:4"), std::string::npos)
+        << r.out;
+}
+
+// Holes that do not look like a board stop the conversion with the figures, whether the
+// format is stated or given: the inch file read with the other zero mode spans metres, and
+// holes of one tool overlap. --force converts them and the report says so.
+TEST(Convert, ImplausibleHolesAreRefusedUnlessForced) {
+    JobFileFolder folder;
+    const std::string overlapping =
+        folder.write("o.drl", "M48\nMETRIC\nT1C0.8\n%\nT1\nX1.0Y1.0\nX1.5Y1.0\nX9.0Y9.0\nM30\n");
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{data("unstated_inch.drl"), "--excellon-format", "INCH,LZ,2:4"},
+         "implausible holes: the holes span 1016.0 x 381.0 mm, more than any board of 500 mm"},
+        {{overlapping},
+         "implausible holes: 2 holes of T1 (0.800 mm) are closer to another than their diameter, "
+         "the closest 0.500 mm apart at X 1.000 Y 1.000"},
+    };
+    for (const auto& [input, words] : cases) {
+        std::vector<std::string> args = input;
+        args.insert(args.end(), {"-o", folder.path("out.drl"), "--tools", "all"});
+        Result r = run(args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(r.err.find(words), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("--force"), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(folder.path("out.drl")));
+        args.push_back("--force");
+        r = run(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find("WARNING: " + words), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("converted anyway (--force)"), std::string::npos) << r.out;
+        fs::remove(folder.path("out.drl"));
+    }
 }
 
 TEST(Convert, PlacementOptions) {
@@ -237,8 +285,10 @@ TEST(Convert, NearestOrderKeepsEveryHoleAndCutsTravel) {
     }
     text += "M30\n";
     const std::string in = folder.write("many.drl", text);
-    ASSERT_EQ(run({in, "-o", folder.path("f.drl"), "--tools", "all"}).status, 0);
-    const Result r = run({in, "-o", folder.path("n.drl"), "--tools", "all", "--order", "nearest"});
+    // Random holes overlap here and there: --force converts them all the same.
+    ASSERT_EQ(run({in, "-o", folder.path("f.drl"), "--tools", "all", "--force"}).status, 0);
+    const Result r =
+        run({in, "-o", folder.path("n.drl"), "--tools", "all", "--order", "nearest", "--force"});
     ASSERT_EQ(r.status, 0) << r.err;
     std::vector<Pos> file_order = holes_in(folder.path("f.drl"));
     std::vector<Pos> nearest = holes_in(folder.path("n.drl"));
@@ -461,7 +511,8 @@ TEST(Convert, FailedWritesNameTheFileAndTheCause) {
         std::signal(SIGXFSZ, SIG_IGN);
         const rlimit limit{4096, 4096};
         ::setrlimit(RLIMIT_FSIZE, &limit);
-        return run_command_line({in, "-o", out, "--tools", "all", "--quiet"}, stdout, stderr);
+        return run_command_line({in, "-o", out, "--tools", "all", "--quiet", "--force"}, stdout,
+                                stderr);
     };
     EXPECT_EXIT(std::exit(limited_run()), testing::ExitedWithCode(2),
                 "^cncmirel-prep: cannot write " + out + ": File too large\n$");
@@ -470,7 +521,7 @@ TEST(Convert, FailedWritesNameTheFileAndTheCause) {
     std::FILE* full = std::fopen("/dev/full", "w");
     ASSERT_NE(full, nullptr);
     std::FILE* err = std::tmpfile();
-    EXPECT_EQ(run_command_line({in, "-o", out, "--tools", "all"}, full, err), 2);
+    EXPECT_EQ(run_command_line({in, "-o", out, "--tools", "all", "--force"}, full, err), 2);
     std::fclose(full);
     EXPECT_EQ(read_stream(err),
               "cncmirel-prep: cannot write the report: No space left on device\n");

@@ -46,6 +46,14 @@ struct DrillCase {
 
 constexpr double IN = 25.4;
 
+// The holes of the fixtures in inch whose number format is left unstated: a DIP-8 and two
+// mounting holes.
+const std::vector<ExpectedHole> UNSTATED_INCH = {
+    {1.0 * IN, 1.0 * IN, 1}, {1.1 * IN, 1.0 * IN, 1}, {1.2 * IN, 1.0 * IN, 1},
+    {1.3 * IN, 1.0 * IN, 1}, {1.3 * IN, 1.3 * IN, 1}, {1.2 * IN, 1.3 * IN, 1},
+    {1.1 * IN, 1.3 * IN, 1}, {1.0 * IN, 1.3 * IN, 1}, {0.5 * IN, 0.25 * IN, 2},
+    {2.5 * IN, 0.25 * IN, 2}};
+
 void PrintTo(const DrillCase& c, std::ostream* os) {
     *os << c.file;
 }
@@ -127,7 +135,52 @@ INSTANTIATE_TEST_SUITE_P(
                   {{10, 10, 1}, {15, 10, 1}, {15, 7.5, 1}, {1, 1, 1}},
                   {{1, 1.0}}},
         // No M48 header, a tool defined where it is used, CR line ends.
-        DrillCase{"no_header_cr.drl", nullptr, {{1.5, 2.5, 3}, {3.0, 4.0, 3}}, {{3, 2.0}}}),
+        DrillCase{"no_header_cr.drl", nullptr, {{1.5, 2.5, 3}, {3.0, 4.0, 3}}, {{3, 2.0}}},
+        // Rows of pads as repeat codes: each step from the hole before, Y left as it was.
+        DrillCase{"repeat_rows.drl",
+                  nullptr,
+                  {{1.0 * IN, 1.0 * IN, 1},
+                   {1.1 * IN, 1.0 * IN, 1},
+                   {1.2 * IN, 1.0 * IN, 1},
+                   {1.3 * IN, 1.0 * IN, 1},
+                   {1.4 * IN, 1.0 * IN, 1},
+                   {1.5 * IN, 1.0 * IN, 1},
+                   {1.6 * IN, 1.0 * IN, 1},
+                   {1.7 * IN, 1.0 * IN, 1},
+                   {1.0 * IN, 1.3 * IN, 1},
+                   {1.1 * IN, 1.3 * IN, 1},
+                   {1.2 * IN, 1.3 * IN, 1},
+                   {1.3 * IN, 1.3 * IN, 1},
+                   {1.4 * IN, 1.3 * IN, 1},
+                   {1.5 * IN, 1.3 * IN, 1},
+                   {1.6 * IN, 1.3 * IN, 1},
+                   {1.7 * IN, 1.3 * IN, 1}},
+                  {{1, 0.04 * IN}}},
+        // A route file: a feed line, tools with no size (the route drilled at its corners).
+        DrillCase{"route_feed.rou",
+                  nullptr,
+                  {{0.5 * IN, 0.5 * IN, 1},
+                   {2.5 * IN, 0.5 * IN, 1},
+                   {2.5 * IN, 2.0 * IN, 1},
+                   {1.0 * IN, 1.0 * IN, 2}},
+                  {{1, 0}, {2, 0}}},
+        // Inch numbers whose digits and zeros the file never states: inferred as 2:4, TZ.
+        DrillCase{"unstated_inch.drl", nullptr, UNSTATED_INCH, {{1, 0.032 * IN}}},
+        // The digits from a generator's comment; its "Leading" read by what the digits show.
+        DrillCase{"comment_format_2.4.drl", nullptr, UNSTATED_INCH, {{2, 0.04 * IN}}},
+        // Millimetres, digits unstated: 3:3 and 4:2 both land on the grid, but only 3:3 puts
+        // the pads 2.54 mm apart rather than 25.4.
+        DrillCase{"unstated_mm_pads.drl",
+                  nullptr,
+                  {{10, 10, 1},
+                   {12.54, 10, 1},
+                   {15.08, 10, 1},
+                   {17.62, 10, 1},
+                   {17.62, 17.62, 1},
+                   {15.08, 17.62, 1}},
+                  {}},
+        // A malformed FILE_FORMAT comment beside a good one.
+        DrillCase{"two_file_format_comments.drl", nullptr, {{12.54, 2.54, 1}, {15, 2.54, 1}}, {}}),
     [](const testing::TestParamInfo<DrillCase>& param) {
         std::string name = param.param.file;
         for (char& ch : name) {
@@ -151,6 +204,47 @@ TEST(DrillReader, RecordsWhatItReliedOn) {
     const DrillJob altium = read_excellon(data("altium_inch.txt"), std::nullopt);
     EXPECT_TRUE(relied_on(altium.relied, "Altium default (named on line 2): leading zeros kept"));
     EXPECT_TRUE(relied_on(altium.relied, ";FILE_FORMAT=2:4 (line 3): 2:4 digits"));
+}
+
+TEST(DrillReader, InferredFormatIsReportedWithWhyAndTheRunnerUp) {
+    const DrillJob job = read_excellon(data("unstated_inch.drl"), std::nullopt);
+    EXPECT_TRUE(relied_on(job.relied, "number format inferred: INCH,TZ,2:4, board 50.8 x 26.7 mm"))
+        << testing::PrintToString(job.relied);
+    const std::string& last = job.relied.back();
+    EXPECT_NE(last.find("trailing zeros kept"), std::string::npos) << last;
+    // Ten times larger is 508 mm across; the first runner-up tried is 2:3.
+    EXPECT_NE(last.find("runner-up INCH,TZ,2:3 (board 508.0 x 266.7 mm"), std::string::npos)
+        << last;
+    EXPECT_TRUE(job.notes.empty());
+
+    const DrillJob commented = read_excellon(data("comment_format_2.4.drl"), std::nullopt);
+    EXPECT_NE(commented.relied.back().find("digits from the comment ;DRILL FILE  Format 2.4"),
+              std::string::npos)
+        << commented.relied.back();
+    ASSERT_EQ(commented.notes.size(), 1u);
+    EXPECT_NE(commented.notes[0].find("taken from what the digits show"), std::string::npos);
+
+    const DrillJob two = read_excellon(data("two_file_format_comments.drl"), std::nullopt);
+    ASSERT_EQ(two.notes.size(), 1u);
+    EXPECT_NE(two.notes[0].find(";FILE_FORMAT=2;4 (line 2) cannot be read"), std::string::npos)
+        << two.notes[0];
+}
+
+// When two formats make equally plausible boards the reader asks, listing them with their
+// board sizes: four mounting holes 30 x 20 mm apart, or 300 x 200 mm.
+TEST(DrillReader, CandidatesTooCloseAreListed) {
+    try {
+        read_excellon(data("mounting_holes_unstated.drl"), std::nullopt);
+        FAIL() << "read without complaint";
+    } catch (const PrepError& e) {
+        const std::string text = e.what();
+        for (const char* words :
+             {"does not state its digits", "more than one format makes a plausible board",
+              "METRIC,TZ,3:3 (board 30.0 x 20.0 mm", "METRIC,TZ,4:2 (board 300.0 x 200.0 mm",
+              "--excellon-format"}) {
+            EXPECT_NE(text.find(words), std::string::npos) << words << "\n" << text;
+        }
+    }
 }
 
 TEST(DrillReader, GeneratorDefaultFillsAnUnstatedFormat) {
@@ -252,7 +346,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         Refusal{"NoUnits", "M48\nT1C0.8\n%\nX1.0Y1.0\nM30\n", "--excellon-format"},
         Refusal{"NoDigits", "M48\nMETRIC,TZ\n%\nX1000Y1000\nM30\n", "--excellon-format"},
-        Refusal{"NoZerosShortNumber", "M48\n;FILE_FORMAT=3:3\nMETRIC\n%\nX1000Y100000\nM30\n",
+        Refusal{"NoZerosShortNumber", "M48\n;FILE_FORMAT=3:3\nMETRIC\n%\nX1234Y12345\nM30\n",
                 "which zeros"},
         Refusal{"Truncated", "M48\nMETRIC\n%\nX1.0Y1.0\nX2.0Y2.5", "truncated"},
         Refusal{"EmptyCoordinate", "M48\nMETRIC\n%\nX1.0Y\nM30\n",
@@ -262,9 +356,9 @@ INSTANTIATE_TEST_SUITE_P(
                 "line 5: unknown command 'Q12'"},
         Refusal{"CircularRouting", "M48\nMETRIC\nT1C1\n%\nT1\nG00X0Y0\nM15\nG02X2Y0A1\nM30\n",
                 "G02"},
-        Refusal{"RepeatCode", "M48\nMETRIC\n%\nX1.0Y1.0\nR3X1.0\nM30\n", "repeat"},
-        Refusal{"SlotWithoutDiameter", "M48\nMETRIC\n%\nT4\nX1.0Y1.0G85X3.0Y1.0\nM30\n",
-                "diameter"},
+        Refusal{"RepeatWithoutStep", "M48\nMETRIC\n%\nX1.0Y1.0\nR3\nM30\n", "without a step"},
+        Refusal{"RepeatOfTooMany", "M48\nMETRIC\n%\nX1.0Y1.0\nR2000000000X1.0\nM30\n",
+                "more than 10000000 points"},
         Refusal{"Binary", "M48\nMETRIC\n%\nX1.0Y1\x01.0\nM30\n", "binary"},
         Refusal{"OutOfRange", "M48\nMETRIC\n%\nX99999999.0Y1.0\nM30\n", "out of range"}),
     [](const testing::TestParamInfo<Refusal>& param) { return std::string(param.param.name); });
@@ -295,8 +389,12 @@ TEST(Readers, GigabyteLineIsRefusedAtOnce) {
             out << head;
         }
         ASSERT_EQ(::truncate(file.c_str(), 1LL << 30), 0);
+        // A drill file is refused on its head; HP-GL, which may hold any byte in a label, by
+        // its reader at the first NUL.
         const std::string h = read_head(file, 1 << 16);
-        EXPECT_THROW(detect_kind(h, file), PrepError);
+        if (head[0] == 'M') {
+            EXPECT_THROW(detect_kind(h, file), PrepError);
+        }
         EXPECT_THROW(read_excellon(file, std::nullopt), PrepError);
         EXPECT_THROW(read_hpgl(file, 0.025), PrepError);
     }
@@ -404,6 +502,33 @@ TEST(HpglReader, LabelsSkippedCommandsAndArcs) {
     EXPECT_FALSE(hpgl_drawing_command("LT"));
 }
 
+// An engraver spooler's file: vendor escapes, IP and SC that the file sets in full (user
+// units 0.5 mm across, 1 mm up, from P1 at 25 mm), a label holding control bytes, scaling
+// turned off again, and NUL padding and an end-of-file mark after the last command.
+TEST(HpglReader, EngraverEscapesScalingAndControlBytes) {
+    const PlotJob job = read_hpgl(data("engraver_scaled.plt"), 0.025);
+    const auto s = strokes_of(job);
+    ASSERT_EQ(s.size(), 2u);
+    expect_stroke(s[0], {{25, 25}, {75, 25}, {75, 75}});
+    expect_stroke(s[1], {{10, 0}, {20, 0}});
+    EXPECT_EQ(job.labels, 1);
+    EXPECT_EQ(job.skipped.at("!PZ"), 1);
+    EXPECT_EQ(job.skipped.at("!VS"), 1);
+    EXPECT_TRUE(relied_on(job.relied, "SC 0,200,0,100 (byte 36): user units"));
+    EXPECT_TRUE(relied_on(job.relied, "4 control bytes after the last command"));
+    EXPECT_EQ(detect_kind(read_head(data("engraver_scaled.plt"), 1 << 16), "e"), InputKind::hpgl);
+
+    // Mirrored by SC (x from 100 down to 0): a quarter turn anticlockwise in user units turns
+    // clockwise on the plotter.
+    JobFileFolder folder;
+    const PlotJob mirrored = read_hpgl(
+        folder.write("m.plt", "IN;IP0,0,4000,4000;SC100,0,0,100;PU50,50;PD;AR-10,0,90;"), 0.025);
+    ASSERT_EQ(mirrored.stroke_count(), 1u);
+    EXPECT_NEAR(mirrored.points.back().x, 60, 1e-9);
+    EXPECT_NEAR(mirrored.points.back().y, 60, 1e-9);
+    EXPECT_NEAR(mirrored.points[mirrored.points.size() / 2].x, 60 - 10 * std::sqrt(0.5), 0.05);
+}
+
 class HpglRefusal : public testing::TestWithParam<Refusal> {};
 
 TEST_P(HpglRefusal, ClearMessage) {
@@ -420,8 +545,14 @@ TEST_P(HpglRefusal, ClearMessage) {
 INSTANTIATE_TEST_SUITE_P(
     Bad, HpglRefusal,
     testing::Values(
-        Refusal{"Scaling", "IN;SC0,100,0,100;PD10,10;", "SC changes the plotter's scaling"},
-        Refusal{"Points", "IN;IP0,0,4000,4000;PD10,10;", "IP changes"},
+        Refusal{"ScalingToThePlottersOwnPoints", "IN;SC0,100,0,100;PD10,10;",
+                "SC scales to the plotter's own P1 and P2"},
+        Refusal{"ScalingAfterIN", "IN;IP0,0,4000,4000;IN;SC0,100,0,100;PD10,10;",
+                "plotter's own P1"},
+        Refusal{"HalfPoints", "IN;IP0,0;PD10,10;", "IP with 2 numbers"},
+        Refusal{"IsotropicScaling", "IN;IP0,0,4000,4000;SC0,100,0,100,1;PD10,10;", "isotropic"},
+        Refusal{"ArcUnequalScaling", "IN;IP0,0,4000,4000;SC0,100,0,200;PU50,50;CI10;",
+                "unequal scaling"},
         Refusal{"Rotation", "IN;RO90;PD10,10;", "RO changes"},
         Refusal{"PolylineEncoded", "IN;PE<=abc;", "polyline encoding (PE)"},
         Refusal{"Unknown", "IN;ZZ1;PD10,10;", "unknown HP-GL command ZZ"},
@@ -429,7 +560,8 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"OddCoordinates", "IN;PD10,10,20;", "odd number"},
         Refusal{"TruncatedList", "IN;PD10,10,20,", "truncated"},
         Refusal{"TruncatedLabel", "IN;PD10,10;LBabc", "truncated"},
-        Refusal{"Binary", "IN;PD10,10;\x01\x02", "binary"},
+        Refusal{"Binary", "IN;PD10\x02,10;", "binary"},
+        Refusal{"CommandAfterControlBytes", "IN;PD10,10;\x01PD20,20;", "after control bytes"},
         Refusal{"NoStrokes", "IN;SP1;PU100,100;SP0;", "no pen-down strokes"},
         Refusal{"LongNumber",
                 "IN;PA1111111111111111111111111111111111111111111111111111111111111111111111,0;",
@@ -510,6 +642,8 @@ TEST(Detect, KindFromContentAndRefusedFormats) {
     EXPECT_EQ(detect_kind("INCH,TZ\n", p), InputKind::excellon);
     EXPECT_EQ(detect_kind("IN;SP1;", p), InputKind::hpgl);
     EXPECT_EQ(detect_kind("pu0,0;pd1,1;", p), InputKind::hpgl);
+    EXPECT_EQ(detect_kind("!PZ-100,50;IN;PD1,1;", p), InputKind::hpgl);
+    EXPECT_EQ(detect_kind(std::string("IN;LBa\bb\x03;PD1,1;\0\0", 18), p), InputKind::hpgl);
     const std::vector<std::pair<std::string, std::string>> refused = {
         {"", "empty"},
         {" \n\n", "empty"},

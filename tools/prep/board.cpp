@@ -11,6 +11,7 @@
 
 #include "hpgl.h"
 #include "output.h"
+#include "plausible.h"
 #include "source.h"
 
 namespace prep {
@@ -46,6 +47,21 @@ std::vector<BoardInput> read_board(const std::vector<std::string>& paths,
         inputs.push_back(std::move(in));
     }
     return inputs;
+}
+
+void check_plausible_drills(std::vector<BoardInput>& inputs, bool force) {
+    for (BoardInput& in : inputs) {
+        if (in.kind != InputKind::excellon) continue;
+        const std::string problem = check_plausible(in.drill).problem();
+        if (problem.empty()) continue;
+        if (!force) {
+            throw PrepError(in.path + ": implausible holes: " + problem +
+                            "; the number format may be wrong (see --excellon-format), or give "
+                            "--force to convert anyway");
+        }
+        in.drill.notes.push_back("WARNING: implausible holes: " + problem +
+                                 "; converted anyway (--force)");
+    }
 }
 
 Box board_box(const std::vector<BoardInput>& inputs) {

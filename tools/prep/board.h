@@ -37,6 +37,10 @@ std::vector<BoardInput> read_board(const std::vector<std::string>& paths,
                                    const std::optional<ExcellonFormat>& excellon_format,
                                    double hpgl_unit_mm);
 
+// Refuses drill inputs whose holes do not look like a board (see plausible.h), naming the
+// figures; with `force` they are converted and the report says so.
+void check_plausible_drills(std::vector<BoardInput>& inputs, bool force);
+
 // The bounding box of every point of every input.
 Box board_box(const std::vector<BoardInput>& inputs);
 

@@ -72,6 +72,25 @@ std::string known_binary(std::string_view head) {
     return {};
 }
 
+// True when the text starts with a command an HP-GL file starts with, or with an engraver
+// spooler's escape ("!PZ...").
+bool hpgl_mnemonic(std::string_view text) {
+    if (text.size() >= 3 && text[0] == '!' && std::isalpha(static_cast<unsigned char>(text[1])) &&
+        std::isalpha(static_cast<unsigned char>(text[2]))) {
+        return true;
+    }
+    if (text.size() < 2 || !std::isalpha(static_cast<unsigned char>(text[0])) ||
+        !std::isalpha(static_cast<unsigned char>(text[1]))) {
+        return false;
+    }
+    const char m[2] = {static_cast<char>(std::toupper(static_cast<unsigned char>(text[0]))),
+                       static_cast<char>(std::toupper(static_cast<unsigned char>(text[1])))};
+    for (std::size_t k = 0; k + 1 < HPGL_FIRST.size(); k += 3) {
+        if (HPGL_FIRST.substr(k, 2) == std::string_view(m, 2)) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 InputKind detect_kind(std::string_view head, const std::string& path) {
@@ -85,7 +104,10 @@ InputKind detect_kind(std::string_view head, const std::string& path) {
                         "PCL or printer escape sequences: the file is wrapped for a printer; "
                         "export plain HP-GL instead");
     }
-    for (std::size_t k = 0; k < head.size(); ++k) {
+    // HP-GL may hold any byte inside a label and NUL padding after its last command: its
+    // reader tells those from binary data, so only a file that starts like HP-GL gets there.
+    const bool hpgl_start = hpgl_mnemonic(head.substr(i));
+    for (std::size_t k = 0; k < head.size() && !hpgl_start; ++k) {
         const auto c = static_cast<unsigned char>(head[k]);
         if ((c < 0x20 && c != '\t' && c != '\r' && c != '\n' && c != 3) || c == 0x7f) {
             throw PrepError(name + "binary data (byte " + std::to_string(c) + " at offset " +
@@ -106,14 +128,7 @@ InputKind detect_kind(std::string_view head, const std::string& path) {
         ((starts(text, "X") || starts(text, "Y")) && digit_like(text, 1))) {
         return InputKind::excellon;
     }
-    if (text.size() >= 2 && std::isalpha(static_cast<unsigned char>(text[0])) &&
-        std::isalpha(static_cast<unsigned char>(text[1]))) {
-        const char m[2] = {static_cast<char>(std::toupper(static_cast<unsigned char>(text[0]))),
-                           static_cast<char>(std::toupper(static_cast<unsigned char>(text[1])))};
-        for (std::size_t k = 0; k + 1 < HPGL_FIRST.size(); k += 3) {
-            if (HPGL_FIRST.substr(k, 2) == std::string_view(m, 2)) return InputKind::hpgl;
-        }
-    }
+    if (hpgl_start) return InputKind::hpgl;
     throw PrepError(name + "neither an Excellon drill file nor HP-GL");
 }
 

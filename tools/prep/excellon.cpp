@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "plausible.h"
 #include "source.h"
 
 namespace prep {
@@ -86,10 +87,41 @@ struct Word {
     std::string_view text;
 };
 
+std::string format_name(const ExcellonFormat& f) {
+    std::string text = f.metric ? (*f.metric ? "METRIC" : "INCH") : "?";
+    text += f.leading ? (*f.leading ? ",LZ" : ",TZ") : ",?";
+    if (f.int_digits) {
+        text += "," + std::to_string(*f.int_digits) + ":" + std::to_string(*f.dec_digits);
+    } else {
+        text += ",?";
+    }
+    return text;
+}
+
+// Thrown when implied-decimal numbers need digits or zeros that nothing in the file states:
+// the caller then tries the candidate formats.
+struct NeedFormat {
+    std::string message;
+};
+
+// What the implied-decimal numbers and the comments of a file show about its format.
+struct Evidence {
+    ExcellonFormat stated;                    // as the file (and its generator's habits) leave it
+    std::int64_t leading_zero = 0;            // numbers that start with 0: leading zeros are kept
+    std::int64_t trailing_zero = 0;           // numbers that end in 0: trailing zeros are kept
+    int widest = 0;                           // digits of the longest number
+    std::optional<std::pair<int, int>> hint;  // digits a comment gives, as "2.4" or "2:4"
+    std::string hint_line;                    // that comment, for the report
+    std::string zeros_word;                   // a comment naming the zeros, for the report
+};
+
 class Reader {
 public:
-    Reader(const std::string& path, const std::optional<ExcellonFormat>& given)
-        : source_(path), given_(given.has_value()) {
+    // `fallback` fills what the file leaves unstated (a candidate being tried); `probe` reads
+    // the file only for the Evidence, every number it cannot place read as 0.
+    Reader(const std::string& path, const std::optional<ExcellonFormat>& given,
+           const std::optional<ExcellonFormat>& fallback = std::nullopt, bool probe = false)
+        : source_(path), given_(given.has_value()), fallback_(fallback), probe_(probe) {
         if (given) {
             format_ = *given;
             job_.relied.push_back("--excellon-format " + format_text() +
@@ -116,6 +148,12 @@ public:
         job_.units = format_.metric.value_or(true) ? "mm" : "inch";
         job_.dialect = dialect();
         return std::move(job_);
+    }
+
+    Evidence probe() {
+        read();
+        evidence_.stated = format_;
+        return evidence_;
     }
 
 private:
@@ -215,12 +253,38 @@ private:
         if (compact.starts_with(";FILE_FORMAT=")) {
             int i = 0, d = 0;
             if (!digit_pair(std::string_view(compact).substr(13), i, d)) {
-                fail("cannot read " + compact);
+                job_.notes.push_back("comment " + compact.substr(0, 40) + where() +
+                                     " cannot be read: left aside");
+                return;
             }
             set_digits(i, d, compact);
             return;
         }
-        if (compact.starts_with(";FORMAT={")) format_comment(std::string(text), low);
+        if (compact.starts_with(";FORMAT={")) return format_comment(std::string(text), low);
+        hint_comment(text, low);
+    }
+
+    // Comments such as "; Format 2.4 / Trailing": the digits become the only candidate, the
+    // zeros word is only noted (generators use it in both senses; the digits decide).
+    void hint_comment(std::string_view text, const std::string& low) {
+        if (low.find("leading") != std::string::npos || low.find("trailing") != std::string::npos) {
+            if (evidence_.zeros_word.empty()) {
+                evidence_.zeros_word = std::string(text.substr(0, 60)) + where();
+            }
+        }
+        if (low.find("format") == std::string::npos || evidence_.hint) return;
+        for (std::size_t k = 1; k + 1 < low.size(); ++k) {
+            const auto digit = [&](std::size_t at) {
+                return std::isdigit(static_cast<unsigned char>(low[at])) != 0;
+            };
+            if ((low[k] != '.' && low[k] != ':') || !digit(k - 1) || !digit(k + 1)) continue;
+            if ((k >= 2 && digit(k - 2)) || (k + 2 < low.size() && digit(k + 2))) continue;
+            const int i = low[k - 1] - '0', d = low[k + 1] - '0';
+            if (i < 1 || i > 6 || d < 1 || d > 6) continue;
+            evidence_.hint = std::pair{i, d};
+            evidence_.hint_line = std::string(text.substr(0, 60)) + where();
+            return;
+        }
     }
 
     // ";FORMAT={3:3/ absolute / metric / suppress leading zeros}", as KiCad writes it.
@@ -327,7 +391,7 @@ private:
         while (i < line.size()) {
             const char letter = line[i];
             if (letter < 'A' || letter > 'Z') return false;
-            if (!any_letter && std::string_view("XYGMR").find(letter) == std::string_view::npos) {
+            if (!any_letter && std::string_view("XYGMRFS").find(letter) == std::string_view::npos) {
                 return false;
             }
             std::size_t j = i + 1;
@@ -362,8 +426,9 @@ private:
                               "): " + (generator_->metric ? "millimetres" : "inches"));
     }
 
-    // Settles the implied-decimal format for a number of `count` digits.
-    void need_format(std::string_view number) {
+    // Settles the implied-decimal format for a number of `count` digits; false while probing
+    // a file whose format is not settled.
+    bool need_format(std::string_view number) {
         const int count = static_cast<int>(number.size());
         if (!format_.int_digits && generator_) {
             const bool mm = *format_.metric;
@@ -381,15 +446,22 @@ private:
                 std::to_string(generator_line_) + "): " +
                 (*generator_->leading ? "leading zeros kept (LZ)" : "trailing zeros kept (TZ)"));
         }
-        if (!format_.int_digits) {
-            fail("the number " + std::string(number) +
-                 " has no decimal point and the file does not state its digits; " + FORMAT_HINT);
+        const bool digits = format_.int_digits.has_value();
+        if (digits && (format_.leading || count == *format_.int_digits + *format_.dec_digits)) {
+            return true;
         }
-        if (!format_.leading && count != *format_.int_digits + *format_.dec_digits) {
-            fail("the number " + std::string(number) +
-                 " has no decimal point and the file does not say which zeros it leaves out; " +
-                 FORMAT_HINT);
+        if (probe_) return false;
+        if (fallback_) {
+            if (!format_.int_digits) {
+                format_.int_digits = fallback_->int_digits;
+                format_.dec_digits = fallback_->dec_digits;
+            }
+            if (!format_.leading) format_.leading = fallback_->leading;
+            return true;
         }
+        throw NeedFormat{"the number " + std::string(number) + " has no decimal point" + where() +
+                         (digits ? " and the file does not say which zeros it leaves out"
+                                 : " and the file does not state its digits")};
     }
 
     // A coordinate in millimetres.
@@ -416,7 +488,12 @@ private:
             if (digits.size() > 18) fail("the coordinate '" + std::string(text) + "' is too long");
             // Zero reads the same in every format.
             if (digits.find_first_not_of('0') == std::string_view::npos) return 0.0;
-            need_format(digits);
+            if (probe_) {
+                evidence_.leading_zero += digits.front() == '0';
+                evidence_.trailing_zero += digits.back() == '0';
+                evidence_.widest = std::max(evidence_.widest, static_cast<int>(digits.size()));
+            }
+            if (!need_format(digits)) return 0.0;
             if (!implied_seen_) {
                 implied_seen_ = true;
                 job_.relied.push_back("implied-decimal numbers" + where() + ", read as " +
@@ -436,17 +513,7 @@ private:
         return negative ? -value : value;
     }
 
-    std::string format_text() const {
-        std::string text = format_.metric ? (*format_.metric ? "METRIC" : "INCH") : "?";
-        text += format_.leading ? (*format_.leading ? ",LZ" : ",TZ") : ",?";
-        if (format_.int_digits) {
-            text += "," + std::to_string(*format_.int_digits) + ":" +
-                    std::to_string(*format_.dec_digits);
-        } else {
-            text += ",?";
-        }
-        return text;
-    }
+    std::string format_text() const { return format_name(format_); }
 
     // A position from the X and Y words of a line, modal and absolute or incremental.
     Point position(const Point& from, const std::optional<std::string_view>& x,
@@ -465,21 +532,30 @@ private:
         job_.holes.push(p.x, p.y, tool_);
     }
 
+    // The tool's diameter in millimetres; 0 when the file leaves it to a tool list of its own.
     double diameter_for_path() {
         const auto it = job_.tools.find(tool_);
         const double d = it == job_.tools.end() ? 0 : it->second.diameter_mm;
-        if (d == 0) {
-            fail("a slot or routed path with tool T" + std::to_string(tool_) +
-                 ", whose diameter the file does not state");
-        }
         return d < 0 ? -d * unit_mm() : d;
     }
 
     // Holes along a path, spaced no more than the tool's diameter, both ends included. They
     // are counted before any is made, so that a path of more holes than a job can have is
-    // refused at once whatever the tool.
+    // refused at once whatever the tool. A tool of no stated size gets a hole at each end and
+    // corner only, with a warning.
     void row(const std::vector<Point>& path, const char* what) {
-        const double spacing = diameter_for_path();
+        double spacing = diameter_for_path();
+        if (spacing == 0) {
+            spacing = INFINITY;
+            if (!sizeless_warned_) {
+                sizeless_warned_ = true;
+                job_.notes.push_back("WARNING: T" + std::to_string(tool_) +
+                                     " has no size in the file" + where() +
+                                     ": its slots and routed paths are drilled at their ends "
+                                     "and corners only");
+            }
+        }
+        const std::size_t first = job_.holes.size();
         std::vector<std::int64_t> counts(path.size(), 0);
         double total = 1;
         for (std::size_t k = 1; k < path.size(); ++k) {
@@ -507,6 +583,7 @@ private:
             }
         }
         job_.path_holes += static_cast<std::int64_t>(total);
+        job_.path_ranges.emplace_back(first, job_.holes.size());
     }
 
     void flush_path() {
@@ -519,6 +596,7 @@ private:
     void body_line(const std::string& line, const std::vector<Word>& words) {
         std::optional<std::string_view> x, y, x2, y2;
         bool slot = false, zero_set = false, move = false;
+        std::int64_t repeat = 0;
         std::vector<int> m_codes;
         for (const Word& w : words) {
             if (w.letter == 'X' || w.letter == 'Y') {
@@ -527,13 +605,18 @@ private:
                 target = w.text;
                 continue;
             }
+            if (w.letter == 'F' || w.letter == 'S') continue;  // feed and speed of a router
             int code = -1;
             const auto [end, ec] =
                 std::from_chars(w.text.data(), w.text.data() + w.text.size(), code);
             if (ec != std::errc() || end != w.text.data() + w.text.size()) {
                 fail("cannot read '" + line.substr(0, 40) + "'");
             }
-            if (w.letter == 'R') fail("repeat codes (R) are not supported: " + line);
+            if (w.letter == 'R') {
+                if (repeat || code < 1) fail("cannot read the repeat code in " + line);
+                repeat = code;
+                continue;
+            }
             if (w.letter == 'M') {
                 m_codes.push_back(code);
                 continue;
@@ -579,7 +662,9 @@ private:
             }
         }
         move = x || y;
-        if (zero_set) {
+        if (repeat) {
+            repeat_holes(line, repeat, x, y);
+        } else if (zero_set) {
             origin_ = Point{x ? coordinate(*x) : 0.0, y ? coordinate(*y) : 0.0};
             job_.relied.push_back(line + where() + ": origin moved");
         } else if (slot) {
@@ -600,6 +685,29 @@ private:
             current_ = p;
         }
         for (const int code : m_codes) m_code(code, line);
+    }
+
+    // "R4X2540": four more holes, each this step from the one before (a row of pads).
+    void repeat_holes(const std::string& line, std::int64_t count,
+                      const std::optional<std::string_view>& x,
+                      const std::optional<std::string_view>& y) {
+        if (rout_) fail("a repeat code while routing: " + line);
+        if (!x && !y) fail("a repeat code without a step: " + line);
+        if (static_cast<std::int64_t>(job_.holes.size()) + count > MAX_POINTS) {
+            fail(too_many_points("a repeat of " + std::to_string(count) + " holes"));
+        }
+        const Point step{x ? coordinate(*x) : 0.0, y ? coordinate(*y) : 0.0};
+        for (std::int64_t k = 0; k < count; ++k) {
+            current_ = Point{current_.x + step.x, current_.y + step.y};
+            if (!(std::fabs(current_.x) < MAX_MM && std::fabs(current_.y) < MAX_MM)) {
+                fail("position out of range");
+            }
+            drill(current_);
+        }
+        if (!repeat_seen_) {
+            repeat_seen_ = true;
+            job_.relied.push_back(line + where() + ": repeat code, steps from the hole before");
+        }
     }
 
     void m_code(int code, const std::string& line) {
@@ -647,6 +755,9 @@ private:
 
     ByteSource source_;
     bool given_;
+    std::optional<ExcellonFormat> fallback_;
+    bool probe_;
+    Evidence evidence_;
     DrillJob job_;
     ExcellonFormat format_;
     const Generator* generator_ = nullptr;
@@ -659,6 +770,8 @@ private:
     bool linear_ = false;
     bool decimal_seen_ = false;
     bool implied_seen_ = false;
+    bool sizeless_warned_ = false;
+    bool repeat_seen_ = false;
     std::int32_t tool_ = 0;
     Point current_;
     Point origin_;
@@ -690,8 +803,140 @@ ExcellonFormat parse_excellon_format(const std::string& text) {
         text + "'");
 }
 
+namespace {
+
+// A candidate format tried on a file whose format is not settled, and what came of it.
+struct Candidate {
+    ExcellonFormat format;
+    std::optional<DrillJob> job;
+    Plausibility plausibility;
+    std::string refused;    // why it could not be read at all
+    std::uint64_t key = 0;  // the positions it gives, hashed: equal keys read alike
+};
+
+std::uint64_t positions_key(const DrillJob& job) {
+    std::uint64_t h = 1469598103934665603ull;
+    auto mix = [&](std::int64_t v) {
+        h ^= static_cast<std::uint64_t>(v);
+        h *= 1099511628211ull;
+    };
+    job.holes.each([&](std::size_t, const Point& p, std::int32_t tool) {
+        mix(std::llround(p.x * 1e6));
+        mix(std::llround(p.y * 1e6));
+        mix(tool);
+    });
+    return h;
+}
+
+std::string describe(const Candidate& c) {
+    if (!c.refused.empty()) return format_name(c.format) + " (" + c.refused + ")";
+    std::string text = format_name(c.format) + " (" + c.plausibility.summary();
+    if (!c.plausibility.ok()) text += "; implausible";
+    return text + ")";
+}
+
+// How much better than the runner-up a candidate must look to be chosen.
+constexpr double CLEAR_LEAD = 0.25;
+
+// Tries the formats the file's numbers allow and keeps the one whose holes look like a board,
+// when one clearly does.
+DrillJob infer_format(const std::string& path, const NeedFormat& need) {
+    const Evidence ev = Reader(path, std::nullopt, std::nullopt, true).probe();
+    const ExcellonFormat& stated = ev.stated;
+    std::vector<bool> zeros;
+    std::string why;
+    if (stated.leading) {
+        zeros = {*stated.leading};
+    } else if (ev.leading_zero > 0 && ev.trailing_zero == 0) {
+        zeros = {true};
+        why = "numbers start with 0 and none ends in 0: leading zeros kept";
+    } else if (ev.trailing_zero > 0 && ev.leading_zero == 0) {
+        zeros = {false};
+        why = "numbers end in 0 and none starts with 0: trailing zeros kept";
+    } else {
+        zeros = {true, false};
+    }
+    std::vector<std::pair<int, int>> digits;
+    if (stated.int_digits) {
+        digits = {{*stated.int_digits, *stated.dec_digits}};
+    } else if (ev.hint) {
+        digits = {*ev.hint};
+        if (!why.empty()) why += "; ";
+        why += "digits from the comment " + ev.hint_line;
+    } else if (stated.metric.value_or(true)) {
+        digits = {{3, 3}, {4, 2}, {3, 2}, {4, 3}};
+    } else {
+        digits = {{2, 4}, {2, 3}, {2, 5}};
+    }
+    std::vector<Candidate> tried;
+    for (const bool leading : zeros) {
+        for (const auto& [i, d] : digits) {
+            if (i + d < ev.widest) continue;  // the file holds longer numbers
+            Candidate c;
+            c.format = ExcellonFormat{stated.metric, leading, i, d};
+            try {
+                c.job = Reader(path, std::nullopt, c.format).read();
+                c.plausibility = check_plausible(*c.job);
+                c.key = positions_key(*c.job);
+            } catch (const PrepError& e) {
+                const std::string text = e.what();
+                const std::size_t colon = text.find(": ");
+                c.refused = colon == std::string::npos ? text : text.substr(colon + 2);
+            }
+            // Formats that read every number alike are one candidate.
+            bool same = false;
+            for (const Candidate& before : tried)
+                same = same || (c.job && before.job && before.key == c.key);
+            if (!same) tried.push_back(std::move(c));
+        }
+    }
+    std::vector<Candidate*> plausible;
+    for (Candidate& c : tried) {
+        if (c.job && c.plausibility.ok()) plausible.push_back(&c);
+    }
+    std::stable_sort(plausible.begin(), plausible.end(),
+                     [](const Candidate* a, const Candidate* b) {
+                         return a->plausibility.score() > b->plausibility.score();
+                     });
+    const bool clear =
+        plausible.size() == 1 ||
+        (plausible.size() > 1 &&
+         plausible[0]->plausibility.score() - plausible[1]->plausibility.score() >= CLEAR_LEAD);
+    if (!clear) {
+        std::string list;
+        for (const Candidate& c : tried) list += (list.empty() ? "" : ", ") + describe(c);
+        throw PrepError(path + ": " + need.message + ", and " +
+                        (plausible.empty() ? "no format makes a plausible board"
+                                           : "more than one format makes a plausible board") +
+                        ": " + (list.empty() ? "no candidates" : list) + "; " + FORMAT_HINT);
+    }
+    Candidate& won = *plausible[0];
+    const Candidate* runner = plausible.size() > 1 ? plausible[1] : nullptr;
+    for (const Candidate& c : tried) {
+        if (!runner && &c != &won) runner = &c;
+    }
+    DrillJob job = std::move(*won.job);
+    std::string text =
+        "number format inferred: " + format_name(won.format) + ", " + won.plausibility.summary();
+    if (!why.empty()) text += "; " + why;
+    text += runner ? "; runner-up " + describe(*runner) : "; no other format fits the numbers";
+    job.relied.push_back(text);
+    if (!ev.zeros_word.empty()) {
+        job.notes.push_back("the comment " + ev.zeros_word +
+                            " names the zeros; they are taken from what the digits show");
+    }
+    return job;
+}
+
+}  // namespace
+
 DrillJob read_excellon(const std::string& path, const std::optional<ExcellonFormat>& given) {
-    return Reader(path, given).read();
+    if (given) return Reader(path, given).read();
+    try {
+        return Reader(path, std::nullopt).read();
+    } catch (const NeedFormat& need) {
+        return infer_format(path, need);
+    }
 }
 
 }  // namespace prep

@@ -3,10 +3,12 @@
 // long line nor a long coordinate list costs memory beyond the strokes themselves.
 #include "hpgl.h"
 
+#include <array>
 #include <cctype>
 #include <charconv>
 #include <cmath>
 #include <numbers>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -47,6 +49,10 @@ public:
             skip_separators();
             const int first = source_.peek();
             if (first < 0) break;
+            if (control(first)) {
+                trailing_controls();
+                break;
+            }
             command();
         }
         end_stroke();
@@ -79,6 +85,42 @@ private:
         }
     }
 
+    static bool control(int c) { return (c < 0x20 && !blank(c)) || c == 0x7f; }
+
+    // Control bytes (NUL padding, an end-of-file mark) after the last command are ignored;
+    // a command after them would make them binary data inside the file.
+    void trailing_controls() {
+        start_ = source_.offset();
+        std::int64_t count = 0;
+        for (int c; (c = source_.peek()) >= 0; source_.get()) {
+            if (!control(c) && !blank(c)) {
+                start_ = source_.offset();
+                fail("binary data (byte " + std::to_string(c) +
+                     " after control bytes): not an "
+                     "HP-GL file");
+            }
+            count += control(c);
+        }
+        job_.relied.push_back(std::to_string(count) +
+                              " control bytes after the last command, ignored");
+    }
+
+    // "!PZ-100,50;": a vendor escape of engraver spoolers between the standard commands,
+    // skipped up to its ";" or the line end.
+    void vendor_escape() {
+        std::string name = "!";
+        for (int c; (c = source_.peek()) >= 0 && c != ';' && c != '\n' && c != '\r';) {
+            source_.get();
+            if (name.size() < 3 && letter(c)) {
+                name.push_back(static_cast<char>(std::toupper(c)));
+            } else if (name.size() < 3) {
+                name.resize(3, '?');
+            }
+        }
+        if (source_.peek() == ';') source_.get();
+        ++job_.skipped[name];
+    }
+
     void skip_separators() {
         for (int c; (c = source_.peek()) >= 0;) {
             if (!blank(c) && c != ';') return;
@@ -89,6 +131,7 @@ private:
     void command() {
         start_ = source_.offset();
         const int a = source_.get();
+        if (a == '!') return vendor_escape();
         const int b = source_.peek();
         check_byte(a);
         if (!letter(a) || !letter(b)) {
@@ -110,12 +153,16 @@ private:
             if (m == "IN") {
                 relative_ = false;
                 label_end_ = ETX;
+                p1p2_.reset();
+                user_.reset();
             }
             (void)args;
             return;
         }
         if (m == "PE") fail("HP-GL/2 polyline encoding (PE) is not supported");
-        if (m == "SC" || m == "IP" || m == "IR" || m == "RO") {
+        if (m == "IP") return input_points(parameters(16));
+        if (m == "SC") return scale(parameters(16));
+        if (m == "IR" || m == "RO") {
             const std::vector<double> args = parameters(16);
             const bool changes = m == "RO" ? !args.empty() && args[0] != 0 : !args.empty();
             if (changes) {
@@ -228,6 +275,87 @@ private:
         parameters(2);
     }
 
+    // IP: the scaling points P1 and P2 in plotter units. Only all four numbers fix them; the
+    // plotter's own defaults are not known here.
+    void input_points(const std::vector<double>& args) {
+        if (args.size() != 0 && args.size() != 4) {
+            fail("IP with " + std::to_string(args.size()) +
+                 " numbers leaves P2 to the plotter's own calibration, which is not supported");
+        }
+        if (args.empty()) {
+            p1p2_.reset();
+            ++job_.skipped["IP"];
+        } else {
+            p1p2_ = {args[0], args[1], args[2], args[3]};
+            job_.relied.push_back("IP " + number_text(args[0]) + "," + number_text(args[1]) + "," +
+                                  number_text(args[2]) + "," + number_text(args[3]) + " (byte " +
+                                  std::to_string(start_) + "): scaling points P1 and P2");
+        }
+        if (user_) set_scaling();
+    }
+
+    // SC: user units mapped onto P1 and P2, anisotropic (type 0) or by factors (type 2).
+    void scale(const std::vector<double>& args) {
+        if (args.empty()) {
+            user_.reset();
+            ++job_.skipped["SC"];
+            return;
+        }
+        const double type = args.size() >= 5 ? args[4] : 0;
+        if (args.size() < 4 || (type != 0 && type != 2)) {
+            fail("SC of this form (isotropic or incomplete) is not supported");
+        }
+        user_ = {args[0], args[1], args[2], args[3], type};
+        set_scaling();
+        job_.relied.push_back("SC " + number_text(args[0]) + "," + number_text(args[1]) + "," +
+                              number_text(args[2]) + "," + number_text(args[3]) +
+                              (type == 2 ? ",2" : "") + " (byte " + std::to_string(start_) +
+                              "): user units, scaled by the file's own IP");
+    }
+
+    void set_scaling() {
+        if (!p1p2_) {
+            fail(
+                "SC scales to the plotter's own P1 and P2, which the file does not set with IP: "
+                "not supported");
+        }
+        const auto& p = *p1p2_;
+        const auto& u = *user_;
+        origin_ = Point{p[0], p[1]};
+        user_min_ = Point{u[0], u[2]};
+        if (u[4] == 2) {
+            factor_ = Point{u[1], u[3]};
+        } else {
+            if (u[1] == u[0] || u[3] == u[2]) fail("SC with an empty range");
+            factor_ = Point{(p[2] - p[0]) / (u[1] - u[0]), (p[3] - p[1]) / (u[3] - u[2])};
+        }
+        if (!(std::fabs(factor_.x) < 1e9 && std::fabs(factor_.y) < 1e9) || factor_.x == 0 ||
+            factor_.y == 0) {
+            fail("SC out of range");
+        }
+    }
+
+    // A user-unit position or step in millimetres.
+    Point at(double x, double y) {
+        if (!user_) return Point{millimetres(x), millimetres(y)};
+        return Point{millimetres(origin_.x + (x - user_min_.x) * factor_.x),
+                     millimetres(origin_.y + (y - user_min_.y) * factor_.y)};
+    }
+    Point step(double x, double y) {
+        if (!user_) return Point{millimetres(x), millimetres(y)};
+        return Point{millimetres(x * factor_.x), millimetres(y * factor_.y)};
+    }
+    // Arcs keep their shape only under equal scaling of both axes.
+    double arc_length(double units) {
+        if (!user_) return millimetres(units);
+        if (std::fabs(std::fabs(factor_.x) - std::fabs(factor_.y)) > 1e-9 * std::fabs(factor_.x)) {
+            fail("an arc under unequal scaling of the axes is not supported");
+        }
+        return millimetres(units * std::fabs(factor_.x));
+    }
+    // A mirrored scaling turns arcs the other way.
+    double arc_turn() const { return user_ && factor_.x * factor_.y < 0 ? -1 : 1; }
+
     double millimetres(double units) {
         const double mm = units * unit_;
         if (!(std::fabs(mm) < MAX_MM)) fail("a coordinate out of range");
@@ -245,9 +373,8 @@ private:
         bool any = false;
         while (number(x, separated)) {
             if (!number(y, separated)) fail("an odd number of coordinates: it looks truncated");
-            const Point p = relative_
-                                ? Point{current_.x + millimetres(x), current_.y + millimetres(y)}
-                                : Point{millimetres(x), millimetres(y)};
+            const Point d = step(x, y);
+            const Point p = relative_ ? Point{current_.x + d.x, current_.y + d.y} : at(x, y);
             move(p);
             any = true;
         }
@@ -260,7 +387,7 @@ private:
         ++job_.arcs;
         if (m == "CI") {
             if (args.empty()) fail("CI without a radius");
-            const double r = millimetres(args[0]);
+            const double r = arc_length(args[0]);
             const Point centre = current_;
             const bool was_down = pen_down_;
             pen_down_ = false;
@@ -277,12 +404,13 @@ private:
             return;
         }
         if (args.size() < 3) fail(std::string(m) + " needs a centre and an angle");
+        arc_length(0);  // refuses unequal scaling
+        const Point d = step(args[0], args[1]);
         const Point centre =
-            m == "AA" ? Point{millimetres(args[0]), millimetres(args[1])}
-                      : Point{current_.x + millimetres(args[0]), current_.y + millimetres(args[1])};
+            m == "AA" ? at(args[0], args[1]) : Point{current_.x + d.x, current_.y + d.y};
         const double radius = std::hypot(current_.x - centre.x, current_.y - centre.y);
         const double start = std::atan2(current_.y - centre.y, current_.x - centre.x);
-        arc(centre, radius, start, args[2] * std::numbers::pi / 180);
+        arc(centre, radius, start, arc_turn() * args[2] * std::numbers::pi / 180);
     }
 
     // Moves along an arc in chords no farther than the tolerance from it.
@@ -340,6 +468,9 @@ private:
     bool relative_ = false;
     bool open_ = false;
     int label_end_ = ETX;
+    std::optional<std::array<double, 4>> p1p2_;  // IP: P1 and P2 in plotter units
+    std::optional<std::array<double, 5>> user_;  // SC: its numbers and type, while scaling
+    Point origin_, user_min_, factor_;
 };
 
 }  // namespace

@@ -74,6 +74,7 @@ struct Tool {
 struct DrillJob {
     std::string dialect;              // what the header says about the file, for the report
     std::vector<std::string> relied;  // header lines and defaults the numbers depend on
+    std::vector<std::string> notes;   // lines read past, and warnings, for the report
     std::string units;                // "mm" or "inch"
     std::map<std::int32_t, Tool> tools;
     HoleList holes;
@@ -81,6 +82,8 @@ struct DrillJob {
     std::int64_t routed_paths = 0;   // M15 ... M16/M17 routing paths
     std::int64_t path_holes = 0;     // holes added along slots and routed paths
     std::int64_t ignored_lines = 0;  // header lines that do not change positions
+    // Holes [first, second) laid along a slot or routed path: they overlap on purpose.
+    std::vector<std::pair<std::size_t, std::size_t>> path_ranges;
 };
 
 struct PlotJob {

@@ -47,7 +47,9 @@ constexpr const char* USAGE =
     "  --params FILE              another name for --machine\n"
     "  --unit MM                  the job unit: 1, 0.5, 0.25, 0.2, 0.1, 0.05 or 0.025 mm\n"
     "                             (needs --machine)\n"
-    "  --force                    write into a folder that holds other files\n"
+    "  --force                    write into a folder that holds other files, and convert a\n"
+    "                             drill file whose holes look implausible (a board over\n"
+    "                             500 mm, holes of one tool closer than their diameter)\n"
     "  --tools split|all          one drilling job per tool (default) or all holes in one\n"
     "  --origin keep|corner       keep the file's coordinates, or put the job's corner\n"
     "                             nearest X 0, Y 0 at the margin (default corner)\n"
@@ -56,7 +58,9 @@ constexpr const char* USAGE =
     "  --mirror-x                 mirror about the board's vertical centre line (back side)\n"
     "  --excellon-format U,Z,I:D  number format of a drill file, for example METRIC,LZ,3:3\n"
     "                             or INCH,TZ,2:4 (LZ: leading zeros kept; TZ: trailing zeros\n"
-    "                             kept); replaces what the file states\n"
+    "                             kept); replaces what the file states. Without it, a format\n"
+    "                             the file leaves unstated is inferred from its holes when\n"
+    "                             one candidate clearly makes a plausible board\n"
     "  --hpgl-unit MM             length of one HP-GL plotter unit (default 0.025)\n"
     "  --order file|nearest       keep the file's hole order (default) or shorten the travel\n"
     "  --quiet                    no report\n"
@@ -310,6 +314,7 @@ void convert(const Options& o, std::FILE* final_out) {
     std::optional<Machine> machine;
     if (!o.machine.empty()) machine = read_machine(o.machine);
     std::vector<BoardInput> board = read_board(o.inputs, o.excellon_format, o.hpgl_unit_mm);
+    check_plausible_drills(board, o.force);
     if (!in_folder && board[0].kind == InputKind::excellon && !ends_with_ext(o.output, ".drl")) {
         usage("the input is a drill file: OUTPUT must end in .drl");
     }

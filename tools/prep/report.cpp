@@ -33,6 +33,9 @@ void Report::drill_input(const std::string& path, const DrillJob& job,
     print("input: %s\n", path.c_str());
     print("kind: drill file (%s)\n", job.dialect.c_str());
     for (const std::string& r : job.relied) print("relied on: %s\n", r.c_str());
+    for (const std::string& n : job.notes) {
+        print("%s%s\n", n.starts_with("WARNING") ? "" : "note: ", n.c_str());
+    }
     if (job.ignored_lines) {
         print("header lines that do not change positions, ignored: %lld\n", ll(job.ignored_lines));
     }

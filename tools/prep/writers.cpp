@@ -87,6 +87,9 @@ PlotWritten write_plot(std::FILE* file, const PlotJob& job, const Transform& t) 
         point(first);
         out.text("PD;");
         out.end_line();
+        // The first point again, a cut of length zero: the controller's preview draws a stroke
+        // from the point after PD on, so without it the stroke's first cut would be missing.
+        point(first);
         IntPoint previous = first;
         bool moved = false;
         for (std::size_t k = begin + 1; k < end; ++k) {
@@ -99,10 +102,7 @@ PlotWritten write_plot(std::FILE* file, const PlotJob& job, const Transform& t) 
             previous = p;
             moved = true;
         }
-        if (!moved) {
-            point(first);  // the plunge of a dot, or of a stroke shorter than a millimetre
-            ++w.single;
-        }
+        if (!moved) ++w.single;  // a dot, or a stroke shorter than a millimetre: a plunge
         last = previous;
         ++w.strokes;
     }
