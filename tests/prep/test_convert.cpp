@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -23,6 +24,7 @@
 #include "output.h"
 #include "prep.h"
 #include "sim.h"
+#include "tour.h"
 
 namespace prep {
 namespace {
@@ -163,7 +165,9 @@ TEST(Convert, PlacementOptions) {
         {{"--offset=10,20"}, "X15Y25\nX35Y29\nM30\n"},
     };
     for (const auto& [options, text] : cases) {
-        std::vector<std::string> args = {in, "-o", folder.path("out.drl"), "--tools", "all"};
+        // In the file's order, so that each hole's place can be told.
+        std::vector<std::string> args = {in,        "-o",  folder.path("out.drl"), "--tools", "all",
+                                         "--order", "file"};
         args.insert(args.end(), options.begin(), options.end());
         const Result r = run(args);
         ASSERT_EQ(r.status, 0) << r.err;
@@ -194,6 +198,7 @@ std::vector<Pos> holes_in(const std::string& file) {
     return holes;
 }
 
+// The axis travel from X 0, Y 0 through the holes and back, counted here on its own.
 std::int64_t travel(const std::vector<Pos>& holes) {
     std::int64_t total = 0;
     Pos at{0, 0};
@@ -201,10 +206,10 @@ std::int64_t travel(const std::vector<Pos>& holes) {
         total += std::abs(p.first - at.first) + std::abs(p.second - at.second);
         at = p;
     }
-    return total;
+    return total + std::abs(at.first) + std::abs(at.second);
 }
 
-TEST(Convert, NearestOrderKeepsEveryHoleAndCutsTravel) {
+TEST(Convert, OrdersKeepEveryHoleAndCutTravel) {
     JobFileFolder folder;
     std::string text = "M48\nMETRIC\nT1C0.8\n%\nT1\n";
     std::uint32_t seed = 12345;
@@ -214,23 +219,46 @@ TEST(Convert, NearestOrderKeepsEveryHoleAndCutsTravel) {
         seed = seed * 1664525u + 1013904223u;
         const double y = (seed >> 8) % 15000 / 100.0;
         text += "X" + std::to_string(x) + "Y" + std::to_string(y) + "\n";
+        // Some holes twice, and some on the same whole millimetre.
+        if (i % 97 == 0) text += "X" + std::to_string(x) + "Y" + std::to_string(y) + "\n";
+        if (i % 89 == 0) text += "X" + std::to_string(x + 0.01) + "Y" + std::to_string(y) + "\n";
     }
     text += "M30\n";
     const std::string in = folder.write("many.drl", text);
-    ASSERT_EQ(run({in, "-o", folder.path("f.drl"), "--tools", "all"}).status, 0);
-    const Result r = run({in, "-o", folder.path("n.drl"), "--tools", "all", "--order", "nearest"});
-    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(run({in, "-o", folder.path("f.drl"), "--tools", "all", "--order", "file"}).status, 0);
     std::vector<Pos> file_order = holes_in(folder.path("f.drl"));
-    std::vector<Pos> nearest = holes_in(folder.path("n.drl"));
-    const std::int64_t before = travel(file_order), after = travel(nearest);
-    EXPECT_LT(after * 5, before) << before << " -> " << after;
-    EXPECT_NE(r.out.find("axis travel " + std::to_string(after) + " mm (in file order " +
-                         std::to_string(before) + " mm)"),
-              std::string::npos)
-        << r.out;
+    const std::int64_t before = travel(file_order);
     std::sort(file_order.begin(), file_order.end());
-    std::sort(nearest.begin(), nearest.end());
-    EXPECT_EQ(file_order, nearest);
+    std::map<std::string, std::int64_t> after;
+    for (const std::vector<std::string> order :
+         {std::vector<std::string>{"--order", "nearest"}, {"--order", "short"}, {}}) {
+        const std::string name = order.empty() ? "default" : order[1];
+        SCOPED_TRACE(name);
+        std::vector<std::string> args = {
+            in, "-o", folder.path(name + ".drl"), "--tools", "all", "--order-seconds", "20"};
+        args.insert(args.end(), order.begin(), order.end());
+        const Result r = run(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::vector<Pos> holes = holes_in(folder.path(name + ".drl"));
+        after[name] = travel(holes);
+        EXPECT_NE(r.out.find("axis travel there and back " + std::to_string(after[name]) +
+                             " mm (in file order " + std::to_string(before) + " mm)"),
+                  std::string::npos)
+            << r.out;
+        // In the short order holes on one whole millimetre are drilled one after another.
+        std::map<Pos, int> runs;
+        for (std::size_t k = 0; k < holes.size(); ++k)
+            runs[holes[k]] += k == 0 || holes[k] != holes[k - 1];
+        if (name != "nearest") {
+            for (const auto& [pos, count] : runs)
+                EXPECT_EQ(count, 1) << pos.first << "," << pos.second;
+        }
+        std::sort(holes.begin(), holes.end());
+        EXPECT_EQ(holes, file_order);
+    }
+    EXPECT_LT(after["nearest"] * 5, before);
+    EXPECT_LT(after["short"], after["nearest"]);
+    EXPECT_EQ(after["default"], after["short"]);
 }
 
 TEST(Convert, FailuresWriteNothing) {
@@ -338,6 +366,66 @@ TEST(Convert, MachineCheckTableAndDurations) {
     EXPECT_EQ(read_file(params).size(), PARAM_FILE_SIZE);
     EXPECT_EQ(read_param_file(params)->at(11), 91);
     EXPECT_EQ(read_param_file(out + "/Param.ini")->at(11), 100);
+}
+
+std::uint64_t passes_of(const std::string& done) {
+    const std::size_t at = done.find("passes ");
+    return at == std::string::npos ? 0 : std::stoull(done.substr(at + 7));
+}
+
+// The travel cost the tour works with is the simulator's own count: on one set of holes, the
+// moving passes of a run less the cost of its order are the same for every order. X and Y
+// steps per unit differ (10 and 4) and the run starts from the go-to position (14, 18).
+TEST(Convert, TravelCostAgreesWithTheSimulatorToThePass) {
+    JobFileFolder folder;
+    ParamValues m = machine(100);
+    m[3] = 20;
+    m[4] = 8;
+    m[12] = 7;
+    m[13] = 9;
+    const std::string params = folder.path("machine.ini");
+    ASSERT_TRUE(write_param_file(params, m));
+    std::string text = "M48\nMETRIC\n%\n";
+    std::uint32_t seed = 5;
+    for (int i = 0; i < 40; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        const int x = 1 + static_cast<int>((seed >> 8) % 90);
+        seed = seed * 1664525u + 1013904223u;
+        const int y = 1 + static_cast<int>((seed >> 8) % 70);
+        text += "X" + std::to_string(x) + ".0Y" + std::to_string(y) + ".0\n";
+    }
+    text += "M30\n";
+    const std::string in = folder.write("holes.drl", text);
+    const AxisSteps steps{10, 4};
+    const TourEnds ends{{14, 18}, IntPoint{0, 0}};
+    std::vector<std::int64_t> costs, rest;
+    for (const char* order : {"file", "nearest", "short"}) {
+        const std::string out = folder.path(order);
+        const Result r = run({in, "-o", out, "--params", params, "--unit", "0.5", "--tools", "all",
+                              "--order", order, "--origin", "keep"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::string job = out + "/holes.drl";
+        std::vector<IntPoint> holes;
+        for (const Pos& p : holes_in(job)) holes.push_back({p.first, p.second});
+        ASSERT_EQ(holes.size(), 40u);
+        const std::string done = sim_done_line(job, out + "/Param.ini");
+        const std::uint64_t passes = passes_of(done);
+        ASSERT_GT(passes, 0u) << done;
+        const std::int64_t cost = path_cost(holes, ends, steps);
+        costs.push_back(cost);
+        rest.push_back(static_cast<std::int64_t>(passes) - cost);
+        EXPECT_NE(r.out.find("axis travel there and back " + std::to_string(cost) + " steps"),
+                  std::string::npos)
+            << r.out;
+        if (std::string(order) != "file") {
+            // Both durations: the written job's and the file order's, as the simulator has them.
+            EXPECT_NE(r.out.find("moving passes); in file order "), std::string::npos) << r.out;
+        }
+    }
+    EXPECT_GT(costs[0], costs[1]);
+    EXPECT_GT(costs[1], costs[2]);
+    EXPECT_EQ(rest[0], rest[1]);
+    EXPECT_EQ(rest[1], rest[2]);
 }
 
 TEST(Convert, PlotReportCountsWhatWasSkipped) {

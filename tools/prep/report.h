@@ -38,6 +38,8 @@ public:
 
     // The job unit the positions below are in (units per millimetre; 1 by default).
     void set_unit(std::int32_t per_mm) { per_mm_ = per_mm; }
+    // Travel is given in the machine's steps when it is known, else in job units.
+    void set_travel_in_steps(bool steps) { travel_in_steps_ = steps; }
     void unit(const Machine& machine, const UnitChoice& choice, const Box& placed);
 
     void drill_input(const std::string& path, const DrillJob& job,
@@ -61,7 +63,10 @@ private:
     const char* units() const { return per_mm_ == 1 ? "mm" : "units"; }
 
     std::FILE* out_;
+    const char* travel_units() const { return travel_in_steps_ ? "steps" : units(); }
+
     std::int32_t per_mm_ = 1;
+    bool travel_in_steps_ = false;
 };
 
 }  // namespace prep
