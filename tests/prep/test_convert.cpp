@@ -428,6 +428,99 @@ TEST(Convert, TravelCostAgreesWithTheSimulatorToThePass) {
     EXPECT_EQ(rest[1], rest[2]);
 }
 
+// A plot job's strokes as written: the points after each PD, the point before it first.
+std::vector<std::vector<Pos>> strokes_in(const std::string& file) {
+    std::vector<std::vector<Pos>> strokes;
+    std::istringstream in(read_file(file));
+    Pos last{0, 0};
+    bool down = false;
+    for (std::string line; std::getline(in, line);) {
+        if (line == "PU;") {
+            down = false;
+        } else if (line == "PD;") {
+            down = true;
+            strokes.push_back({last});
+        } else if (line.starts_with("PA")) {
+            const std::size_t comma = line.find(',');
+            last = {std::stoi(line.substr(2, comma - 2)), std::stoi(line.substr(comma + 1))};
+            if (down) strokes.back().push_back(last);
+        }
+    }
+    return strokes;
+}
+
+TEST(Convert, PlotStrokesReorderedReversedAndRotatedKeepTheirCuts) {
+    JobFileFolder folder;
+    // Open polylines and closed squares scattered over the board, in no useful order.
+    std::string text = "IN;";
+    std::uint32_t seed = 3;
+    auto next = [&] {
+        seed = seed * 1664525u + 1013904223u;
+        return static_cast<int>((seed >> 8) % 4000);
+    };
+    for (int i = 0; i < 60; ++i) {
+        const int x = next() * 2, y = next() * 2;
+        if (i % 3 == 0) {
+            text += "PU" + std::to_string(x) + "," + std::to_string(y) + ";PD" +
+                    std::to_string(x + 400) + "," + std::to_string(y) + "," +
+                    std::to_string(x + 400) + "," + std::to_string(y + 400) + "," +
+                    std::to_string(x) + "," + std::to_string(y + 400) + "," + std::to_string(x) +
+                    "," + std::to_string(y) + ";";
+        } else {
+            text += "PU" + std::to_string(x) + "," + std::to_string(y) + ";PD" +
+                    std::to_string(x + next() / 4) + "," + std::to_string(y + 300) + "," +
+                    std::to_string(x + 800) + "," + std::to_string(y + next() / 4) + ";";
+        }
+    }
+    const std::string in = folder.write("p.plt", text + "PU;");
+    const Result file = run({in, "-o", folder.path("f.plt"), "--order", "file"});
+    const Result made = run({in, "-o", folder.path("s.plt")});
+    ASSERT_EQ(file.status, 0) << file.err;
+    ASSERT_EQ(made.status, 0) << made.err;
+    const auto before = strokes_in(folder.path("f.plt")), after = strokes_in(folder.path("s.plt"));
+    ASSERT_EQ(before.size(), 60u);
+    ASSERT_EQ(after.size(), 60u);
+    // Every cut once, in one direction or the other.
+    auto cuts = [](const std::vector<std::vector<Pos>>& strokes) {
+        std::vector<std::pair<Pos, Pos>> c;
+        for (const auto& s : strokes)
+            for (std::size_t k = 1; k < s.size(); ++k)
+                c.emplace_back(std::min(s[k - 1], s[k]), std::max(s[k - 1], s[k]));
+        std::sort(c.begin(), c.end());
+        return c;
+    };
+    EXPECT_EQ(cuts(after), cuts(before));
+    // Pen-up travel from X 0, Y 0 (the written X is 50 less than the machine's).
+    auto travel_of = [](const std::vector<std::vector<Pos>>& strokes) {
+        std::int64_t total = 0;
+        Pos at{-50, 0};
+        for (const auto& s : strokes) {
+            total += std::abs(s.front().first - at.first) + std::abs(s.front().second - at.second);
+            at = s.back();
+        }
+        return total;
+    };
+    const std::int64_t was = travel_of(before), now = travel_of(after);
+    EXPECT_LT(now * 3, was);
+    EXPECT_NE(made.out.find("pen-up travel " + std::to_string(now) + " mm (in file order " +
+                            std::to_string(was) + " mm)"),
+              std::string::npos)
+        << made.out;
+    // Some closed strokes were entered elsewhere than their first vertex, some open ones reversed.
+    int rotated = 0, reversed = 0;
+    for (const auto& s : after) {
+        const bool closed = s.front() == s.back();
+        bool found = false;
+        for (const auto& b : before) {
+            if (b == s) found = true;
+            if (!closed && std::vector<Pos>(b.rbegin(), b.rend()) == s) ++reversed, found = true;
+        }
+        if (closed && !found) ++rotated;
+    }
+    EXPECT_GT(rotated, 0);
+    EXPECT_GT(reversed, 0);
+}
+
 TEST(Convert, PlotReportCountsWhatWasSkipped) {
     JobFileFolder folder;
     const Result r = run({data("instrument.plt"), "-o", folder.path("i.plt")});

@@ -283,14 +283,75 @@ void write_drill_input(const Options& o, const BoardInput& in, const Transform& 
     jobs.drills = true;
 }
 
+// The strokes of `job` run as `runs` says: the same segments, closed strokes rotated to their
+// entry vertex, open ones possibly reversed.
+PlotJob reordered(const PlotJob& job, const std::vector<StrokeRun>& runs,
+                  const std::vector<std::vector<IntPoint>>& rounded) {
+    PlotJob out;
+    out.points.reserve(job.points.size());
+    for (const StrokeRun& r : runs) {
+        const std::size_t begin = job.starts[r.stroke], end = job.stroke_end(r.stroke);
+        out.starts.push_back(static_cast<std::uint32_t>(out.points.size()));
+        const std::vector<IntPoint>& v = rounded[r.stroke];
+        if (v.size() >= 3 && v.front() == v.back() && r.first > 0) {
+            // The last vertex lands where the first does: go round from `first` back to it.
+            for (std::size_t k = begin + r.first; k < end; ++k) out.points.push_back(job.points[k]);
+            for (std::size_t k = begin + 1; k <= begin + r.first; ++k)
+                out.points.push_back(job.points[k]);
+        } else if (r.reversed) {
+            for (std::size_t k = end; k-- > begin;) out.points.push_back(job.points[k]);
+        } else {
+            for (std::size_t k = begin; k < end; ++k) out.points.push_back(job.points[k]);
+        }
+    }
+    return out;
+}
+
 void write_plot_input(const BoardInput& in, const Transform& t, Ordering& ord, OutputSet& outputs,
                       Report& report, Jobs& jobs) {
     report.plot_input(in.path, in.plot);
-    if (ord.timed) jobs.file_order.emplace_back();
+    const PlotJob* job = &in.plot;
+    PlotJob ordered;
+    std::optional<std::int64_t> travel, before;
+    if (ord.order == Options::Order::shortest) {
+        std::vector<std::vector<IntPoint>> rounded(in.plot.stroke_count());
+        std::vector<StrokeRun> file_runs;
+        for (std::size_t s = 0; s < rounded.size(); ++s) {
+            for (std::size_t k = in.plot.starts[s]; k < in.plot.stroke_end(s); ++k)
+                rounded[s].push_back(round_mm(t.apply(in.plot.points[k])));
+            file_runs.push_back({static_cast<std::uint32_t>(s), 0, false});
+        }
+        const TourEnds ends{ord.start, std::nullopt};
+        before = stroke_travel(rounded, file_runs, ends, ord.steps);
+        TourOptions options;
+        options.steps = ord.steps;
+        options.ends = ends;
+        options.deadline = ord.slice(rounded.size());
+        const std::vector<StrokeRun> runs = short_strokes(rounded, options);
+        travel = stroke_travel(rounded, runs, ends, ord.steps);
+        ordered = reordered(in.plot, runs, rounded);
+        job = &ordered;
+        if (ord.timed) {
+            const std::string copy = temporary_job(".plt");
+            jobs.file_order.push_back(copy);
+            std::FILE* file = std::fopen(copy.c_str(), "wb");
+            if (!file) throw PrepError("cannot write a temporary file for timing");
+            try {
+                write_plot(file, in.plot, t);
+            } catch (const WriteFailed& e) {
+                std::fclose(file);
+                throw PrepError(cannot_write(copy, e.error));
+            }
+            if (std::fclose(file) != 0) throw PrepError("cannot write " + copy);
+        }
+    } else if (ord.timed) {
+        jobs.file_order.emplace_back();
+    }
     jobs.indices.push_back(outputs.final_paths().size());
     report.plot_output(in.output, write_output(outputs, in.output, [&](std::FILE* file) {
-                           return write_plot(file, in.plot, t);
+                           return write_plot(file, *job, t);
                        }));
+    if (travel) report.plot_travel(*travel, *before);
     jobs.names.push_back(in.output);
     jobs.plots = true;
 }

@@ -121,6 +121,11 @@ void Report::plot_output(const std::string& path, const PlotWritten& w) {
           units());
 }
 
+void Report::plot_travel(std::int64_t travel, std::int64_t in_file_order) {
+    print("pen-up travel %lld %s (in file order %lld %s)\n", ll(travel), travel_units(),
+          ll(in_file_order), travel_units());
+}
+
 void Report::rounding(const RoundingError& e) {
     // The error is gathered in job units.
     const double mm = 1.0 / per_mm_;

@@ -49,6 +49,8 @@ public:
     void drill_output(const std::string& path, std::int64_t holes, std::int64_t travel,
                       std::optional<std::int64_t> travel_in_file_order, std::int64_t shared);
     void plot_output(const std::string& path, const PlotWritten& written);
+    // Pen-up travel of the strokes as written and in the file's order.
+    void plot_travel(std::int64_t travel, std::int64_t travel_in_file_order);
     void rounding(const RoundingError& error);
     void machine(const MachineReport* machine, const Outside& outside,
                  const std::vector<std::string>& outputs);

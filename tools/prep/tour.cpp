@@ -49,6 +49,8 @@ struct Points {
 // The points in cells of about two points each; cells keep the points not yet taken first.
 class Grid {
 public:
+    static constexpr std::uint32_t NONE = std::numeric_limits<std::uint32_t>::max();
+
     explicit Grid(const Points& p) : p_(p) {
         min_x_ = min_y_ = std::numeric_limits<std::int64_t>::max();
         std::int64_t max_x = std::numeric_limits<std::int64_t>::min(), max_y = max_x;
@@ -115,12 +117,19 @@ public:
     // Takes the live point nearest to `q` out of the grid; ties go to the lowest index, so that
     // the result does not depend on how the cells were filled.
     std::uint32_t take_nearest(const Scaled& q) {
+        return take_nearest(q, [](std::uint32_t) { return true; });
+    }
+
+    // The same among the points `usable` accepts; the others stay in the grid.
+    template <typename Usable>
+    std::uint32_t take_nearest(const Scaled& q, Usable&& usable) {
         std::int64_t best = std::numeric_limits<std::int64_t>::max();
         std::uint32_t best_index = 0;
         std::size_t best_cell = 0, best_slot = 0;
         rings(
             q,
             [&](std::size_t c, std::uint32_t s, std::uint32_t i, std::int64_t d) {
+                if (!usable(i)) return;
                 if (d < best || (d == best && i < best_index)) {
                     best = d;
                     best_index = i;
@@ -129,6 +138,7 @@ public:
                 }
             },
             [&](std::int64_t bound) { return best < bound; });
+        if (best == std::numeric_limits<std::int64_t>::max()) return NONE;
         const std::size_t base = first_[best_cell];
         items_[base + best_slot] = items_[base + --alive_[best_cell]];
         return best_index;
@@ -163,9 +173,16 @@ class Tour {
 public:
     static constexpr std::int64_t FIXED = std::int64_t{1} << 58;
 
+    // `mates` (empty, or one per point) joins two points by a fixed edge, a point with itself
+    // by none; `initial` must keep mates next to each other.
     Tour(const Points& p, const Scaled& start, const std::optional<Scaled>& end,
-         const std::vector<std::uint32_t>& initial)
-        : p_(p), n_(static_cast<std::uint32_t>(p.size())), size_(n_ + 2), start_(start), end_(end) {
+         const std::vector<std::uint32_t>& initial, std::vector<std::uint32_t> mates)
+        : p_(p),
+          n_(static_cast<std::uint32_t>(p.size())),
+          size_(n_ + 2),
+          start_(start),
+          end_(end),
+          mates_(std::move(mates)) {
         tour_.reserve(size_);
         tour_.push_back(n_);
         for (const std::uint32_t i : initial) tour_.push_back(i);
@@ -177,7 +194,7 @@ public:
 
     std::int64_t dist(std::uint32_t a, std::uint32_t b) const {
         if (a > b) std::swap(a, b);
-        if (b < n_) return l1(p_[a], p_[b]);
+        if (b < n_) return !mates_.empty() && mates_[a] == b ? -FIXED : l1(p_[a], p_[b]);
         if (a == n_ && b == n_ + 1) return -FIXED;
         if (b == n_) return l1(p_[a], start_);
         // b is the end node
@@ -261,9 +278,7 @@ public:
 
 private:
     std::uint32_t at(std::uint64_t k) const { return tour_[k % size_]; }
-    bool fixed(std::uint32_t a, std::uint32_t b) const {
-        return (a == n_ && b == n_ + 1) || (a == n_ + 1 && b == n_);
-    }
+    bool fixed(std::uint32_t a, std::uint32_t b) const { return dist(a, b) == -FIXED; }
 
     void build_neighbours() {
         const std::uint32_t k = n_ > 200'000 ? 5 : 8;
@@ -450,6 +465,7 @@ private:
     std::uint32_t n_, size_;
     Scaled start_;
     std::optional<Scaled> end_;
+    std::vector<std::uint32_t> mates_;
     std::vector<std::uint32_t> tour_, pos_;
     std::uint32_t k_ = 0;
     std::vector<std::uint32_t> neighbours_;
@@ -472,7 +488,7 @@ std::vector<std::uint32_t> short_tour(const std::vector<IntPoint>& points, const
     if (o.ends.end) end = scaled(*o.ends.end, o.steps);
     std::vector<std::uint32_t> order = nearest_order(p, start);
     if (p.size() < 2) return order;
-    Tour tour(p, start, end, order);
+    Tour tour(p, start, end, order, {});
     order.clear();
     order.shrink_to_fit();
     if (tour.optimise_all(o.deadline) && o.kicks) {
@@ -480,6 +496,147 @@ std::vector<std::uint32_t> short_tour(const std::vector<IntPoint>& points, const
         tour.kick(o.deadline, std::max<std::uint64_t>(200, 2 * p.size()));
     }
     return tour.order();
+}
+
+namespace {
+
+bool closed(const std::vector<IntPoint>& v) {
+    return v.size() >= 3 && v.front() == v.back();
+}
+
+IntPoint entry(const std::vector<IntPoint>& v, const StrokeRun& r) {
+    if (closed(v)) return v[r.first];
+    return r.reversed ? v.back() : v.front();
+}
+
+IntPoint exit(const std::vector<IntPoint>& v, const StrokeRun& r) {
+    if (closed(v)) return v[r.first];
+    return r.reversed ? v.front() : v.back();
+}
+
+}  // namespace
+
+std::int64_t stroke_travel(const std::vector<std::vector<IntPoint>>& strokes,
+                           const std::vector<StrokeRun>& runs, const TourEnds& ends,
+                           const AxisSteps& steps) {
+    IntPoint at = ends.start;
+    std::int64_t total = 0;
+    for (const StrokeRun& r : runs) {
+        const std::vector<IntPoint>& v = strokes[r.stroke];
+        if (v.empty()) continue;
+        total += move_cost(at, entry(v, r), steps);
+        at = exit(v, r);
+    }
+    if (ends.end) total += move_cost(at, *ends.end, steps);
+    return total;
+}
+
+std::vector<StrokeRun> short_strokes(const std::vector<std::vector<IntPoint>>& strokes,
+                                     const TourOptions& o) {
+    // Where each stroke may be entered: either end of an open one, any vertex of a closed one.
+    std::vector<IntPoint> places;
+    std::vector<std::uint32_t> place_stroke, place_vertex;
+    std::vector<StrokeRun> runs;
+    for (std::uint32_t s = 0; s < strokes.size(); ++s) {
+        const std::vector<IntPoint>& v = strokes[s];
+        if (v.empty()) {
+            runs.push_back({s, 0, false});  // nothing to travel to
+            continue;
+        }
+        const std::size_t count = closed(v) ? v.size() - 1 : 1;
+        for (std::size_t k = 0; k < count; ++k) {
+            places.push_back(v[k]);
+            place_stroke.push_back(s);
+            place_vertex.push_back(static_cast<std::uint32_t>(k));
+        }
+        if (!closed(v)) {
+            places.push_back(v.back());
+            place_stroke.push_back(s);
+            place_vertex.push_back(static_cast<std::uint32_t>(v.size() - 1));
+        }
+    }
+    // Nearest neighbour among the strokes not yet run.
+    std::vector<StrokeRun> nearest;
+    {
+        const Points p{places, o.steps};
+        Grid grid(p);
+        std::vector<std::uint8_t> done(strokes.size(), 0);
+        Scaled at = scaled(o.ends.start, o.steps);
+        for (;;) {
+            const std::uint32_t i =
+                grid.take_nearest(at, [&](std::uint32_t k) { return !done[place_stroke[k]]; });
+            if (i == Grid::NONE) break;
+            const std::uint32_t s = place_stroke[i];
+            done[s] = 1;
+            const std::vector<IntPoint>& v = strokes[s];
+            StrokeRun r{s, closed(v) ? place_vertex[i] : 0,
+                        !closed(v) && place_vertex[i] != 0 && v.size() > 1};
+            nearest.push_back(r);
+            at = scaled(exit(v, r), o.steps);
+        }
+    }
+    // The tour over entries and exits: an open stroke is two points joined by a fixed edge, a
+    // closed one the single point it is entered and left at.
+    std::vector<IntPoint> nodes;
+    std::vector<std::uint32_t> mates, node_stroke, initial;
+    for (const StrokeRun& r : nearest) {
+        const std::vector<IntPoint>& v = strokes[r.stroke];
+        const auto first = static_cast<std::uint32_t>(nodes.size());
+        initial.push_back(first);
+        node_stroke.push_back(static_cast<std::uint32_t>(&r - nearest.data()));
+        nodes.push_back(entry(v, r));
+        if (closed(v) || v.size() == 1) {
+            mates.push_back(first);
+        } else {
+            initial.push_back(first + 1);
+            node_stroke.push_back(static_cast<std::uint32_t>(&r - nearest.data()));
+            nodes.push_back(exit(v, r));
+            mates.push_back(first + 1);
+            mates.push_back(first);
+        }
+    }
+    if (nodes.size() >= 2) {
+        const Points p{nodes, o.steps};
+        std::optional<Scaled> end;
+        if (o.ends.end) end = scaled(*o.ends.end, o.steps);
+        Tour tour(p, scaled(o.ends.start, o.steps), end, initial, mates);
+        if (tour.optimise_all(o.deadline) && o.kicks) {
+            tour.recording_ = true;
+            tour.kick(o.deadline, std::max<std::uint64_t>(200, 2 * nodes.size()));
+        }
+        const std::vector<std::uint32_t> order = tour.order();
+        std::vector<StrokeRun> ordered;
+        std::vector<std::uint8_t> taken(nearest.size(), 0);
+        for (const std::uint32_t node : order) {
+            // The first of a stroke's two ends met is where it is entered.
+            if (taken[node_stroke[node]]) continue;
+            taken[node_stroke[node]] = 1;
+            StrokeRun r = nearest[node_stroke[node]];
+            if (node > mates[node]) r.reversed = !r.reversed;
+            ordered.push_back(r);
+        }
+        nearest.swap(ordered);
+    }
+    // Closed strokes entered at the vertex that suits the strokes around them best.
+    for (std::size_t k = 0; k < nearest.size(); ++k) {
+        const std::vector<IntPoint>& v = strokes[nearest[k].stroke];
+        if (!closed(v)) continue;
+        const IntPoint before =
+            k == 0 ? o.ends.start : exit(strokes[nearest[k - 1].stroke], nearest[k - 1]);
+        std::optional<IntPoint> after = o.ends.end;
+        if (k + 1 < nearest.size()) after = entry(strokes[nearest[k + 1].stroke], nearest[k + 1]);
+        std::int64_t best = std::numeric_limits<std::int64_t>::max();
+        for (std::uint32_t i = 0; i + 1 < v.size(); ++i) {
+            const std::int64_t c =
+                move_cost(before, v[i], o.steps) + (after ? move_cost(v[i], *after, o.steps) : 0);
+            if (c < best) {
+                best = c;
+                nearest[k].first = i;
+            }
+        }
+    }
+    for (const StrokeRun& r : runs) nearest.push_back(r);
+    return nearest;
 }
 
 }  // namespace prep

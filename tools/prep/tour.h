@@ -53,4 +53,23 @@ std::vector<std::uint32_t> short_tour(const std::vector<IntPoint>& points,
 std::vector<std::uint32_t> nearest_tour(const std::vector<IntPoint>& points, const TourEnds& ends,
                                         const AxisSteps& steps);
 
+// How one stroke is cut: an open stroke from its first vertex or, reversed, from its last; a
+// closed one (its first and last vertex the same) entered at vertex `first` and cut round
+// back to it.
+struct StrokeRun {
+    std::uint32_t stroke = 0;
+    std::uint32_t first = 0;
+    bool reversed = false;
+};
+
+// Pen-up travel passes of cutting `strokes` (their rounded vertices) as `runs` says.
+std::int64_t stroke_travel(const std::vector<std::vector<IntPoint>>& strokes,
+                           const std::vector<StrokeRun>& runs, const TourEnds& ends,
+                           const AxisSteps& steps);
+
+// Every stroke once, in an order, with entries and directions, of short pen-up travel: the
+// same search as short_tour over the places strokes are entered and left at.
+std::vector<StrokeRun> short_strokes(const std::vector<std::vector<IntPoint>>& strokes,
+                                     const TourOptions& options);
+
 }  // namespace prep
