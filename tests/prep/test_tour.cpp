@@ -89,14 +89,20 @@ TEST(Tour, KeepsEveryPointOnceAndNeverLosesToNearestNeighbour) {
     }
 }
 
-TEST(Tour, LineIsTravelledOutAndBackOnce) {
+// From the middle of a line of holes the shortest way goes to the far end first, then to the
+// other end and home: nearest neighbour zigzags instead.
+TEST(Tour, LineFromItsMiddleGoesToTheFarEndFirst) {
     const Board line = boards().back();
     TourOptions o;
-    o.ends = line.ends;
+    o.ends = {{400, 0}, IntPoint{0, 0}};
     const std::vector<std::uint32_t> tour = short_tour(line.points, o);
-    std::int64_t far = 0;
-    for (const IntPoint& p : line.points) far = std::max(far, p.x);
-    EXPECT_EQ(path_cost(in_order(line.points, tour), o.ends, o.steps), 2 * far + 2 * 5);
+    std::int64_t far = 0, near = 1000;
+    for (const IntPoint& p : line.points) {
+        far = std::max(far, p.x);
+        near = std::min(near, p.x);
+    }
+    EXPECT_EQ(path_cost(in_order(line.points, tour), o.ends, o.steps),
+              (far - 400) + (far - near) + near + 2 * 5);
 }
 
 // Every order of seven points tried: the tour finds the cheapest, with the start, the way back

@@ -144,6 +144,9 @@ public:
         return best_index;
     }
 
+    // The points cell by cell, row by row.
+    std::vector<std::uint32_t> release_items() { return std::move(items_); }
+
 private:
     std::size_t cell_of(const Scaled& s) const {
         return static_cast<std::size_t>(((s.y - min_y_) / cell_) * cols_ + (s.x - min_x_) / cell_);
@@ -183,6 +186,8 @@ public:
           start_(start),
           end_(end),
           mates_(std::move(mates)) {
+        // On large tours a reversal of most of the array costs more than its gain is worth.
+        max_reverse_ = size_ <= 100'000 ? size_ : 50'000;
         tour_.reserve(size_);
         tour_.push_back(n_);
         for (const std::uint32_t i : initial) tour_.push_back(i);
@@ -354,6 +359,12 @@ private:
             reverse_path(c, b);
     }
 
+    // Positions apart along the tour, either way round: what a move joining the two costs.
+    bool near_in_tour(std::uint32_t a, std::uint32_t c) const {
+        const std::uint32_t gap = pos_[a] > pos_[c] ? pos_[a] - pos_[c] : pos_[c] - pos_[a];
+        return std::min(gap, size_ - gap) <= max_reverse_;
+    }
+
     bool try_two_opt(std::uint32_t a, bool forward) {
         const std::uint32_t b = forward ? succ(a) : pred(a);
         const std::int64_t ab = dist(a, b);
@@ -361,7 +372,7 @@ private:
             const std::uint32_t c = neighbour(a, m);
             const std::int64_t g1 = ab - dist(a, c);
             if (g1 <= 0) break;
-            if (c == b) continue;
+            if (c == b || !near_in_tour(a, c)) continue;
             const std::uint32_t d = forward ? succ(c) : pred(c);
             if (d == a) continue;
             const std::int64_t gain = g1 + dist(c, d) - dist(b, d);
@@ -406,7 +417,7 @@ private:
                     for (std::uint32_t m = 0; m < neighbour_count(end); ++m) {
                         const std::uint32_t c = neighbour(end, m);
                         if (dist(end, c) >= g0) break;
-                        if (inside(c)) continue;
+                        if (inside(c) || !near_in_tour(end, c)) continue;
                         for (const bool after : {true, false}) {
                             // Between x and y = succ(x), with `end` next to c.
                             const std::uint32_t x = after ? c : pred(c);
@@ -438,7 +449,7 @@ private:
         std::size_t head = 0;
         std::uint32_t tick = 0;
         while (head < queue_.size()) {
-            if ((++tick & 255) == 0 && std::chrono::steady_clock::now() > deadline) {
+            if ((++tick & 63) == 0 && std::chrono::steady_clock::now() > deadline) {
                 for (std::size_t k = head; k < queue_.size(); ++k) queued_[queue_[k]] = 0;
                 queue_.clear();
                 return false;
@@ -466,6 +477,7 @@ private:
     Scaled start_;
     std::optional<Scaled> end_;
     std::vector<std::uint32_t> mates_;
+    std::uint32_t max_reverse_ = 0;
     std::vector<std::uint32_t> tour_, pos_;
     std::uint32_t k_ = 0;
     std::vector<std::uint32_t> neighbours_;
@@ -482,20 +494,29 @@ std::vector<std::uint32_t> nearest_tour(const std::vector<IntPoint>& points, con
 }
 
 std::vector<std::uint32_t> short_tour(const std::vector<IntPoint>& points, const TourOptions& o) {
-    const Points p{points, o.steps};
+    if (points.size() < 2) return std::vector<std::uint32_t>(points.size(), 0);
+    // The search works on the points renumbered cell by cell, so that points near each other
+    // lie near each other in memory too.
+    std::vector<std::uint32_t> cells = Grid(Points{points, o.steps}).release_items();
+    std::vector<IntPoint> local(points.size());
+    for (std::size_t k = 0; k < cells.size(); ++k) local[k] = points[cells[k]];
+    const Points p{local, o.steps};
     const Scaled start = scaled(o.ends.start, o.steps);
     std::optional<Scaled> end;
     if (o.ends.end) end = scaled(*o.ends.end, o.steps);
     std::vector<std::uint32_t> order = nearest_order(p, start);
-    if (p.size() < 2) return order;
-    Tour tour(p, start, end, order, {});
-    order.clear();
-    order.shrink_to_fit();
-    if (tour.optimise_all(o.deadline) && o.kicks) {
-        tour.recording_ = true;
-        tour.kick(o.deadline, std::max<std::uint64_t>(200, 2 * p.size()));
+    {
+        Tour tour(p, start, end, order, {});
+        order.clear();
+        order.shrink_to_fit();
+        if (tour.optimise_all(o.deadline) && o.kicks) {
+            tour.recording_ = true;
+            tour.kick(o.deadline, std::max<std::uint64_t>(200, 2 * p.size()));
+        }
+        order = tour.order();
     }
-    return tour.order();
+    for (std::uint32_t& i : order) i = cells[i];
+    return order;
 }
 
 namespace {
