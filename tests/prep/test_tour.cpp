@@ -132,11 +132,12 @@ TEST(Tour, TinyBoards) {
     TourOptions o;
     EXPECT_TRUE(short_tour({}, o).empty());
     EXPECT_EQ(short_tour({{5, 5}}, o), std::vector<std::uint32_t>{0});
-    // From the start at 0 the far point comes last only when there is no way back to make.
-    o.ends = {{0, 0}, std::nullopt};
-    EXPECT_EQ(short_tour({{9, 0}, {1, 0}}, o), (std::vector<std::uint32_t>{1, 0}));
-    o.ends = {{10, 0}, IntPoint{0, 0}};
-    EXPECT_EQ(short_tour({{1, 0}, {9, 0}, {5, 0}}, o), (std::vector<std::uint32_t>{1, 2, 0}));
+    // From 5 the nearer point 1 comes first when the run ends there, the farther 10 first when
+    // it goes back to 0 afterwards.
+    o.ends = {{5, 0}, std::nullopt};
+    EXPECT_EQ(short_tour({{1, 0}, {10, 0}}, o), (std::vector<std::uint32_t>{0, 1}));
+    o.ends.end = IntPoint{0, 0};
+    EXPECT_EQ(short_tour({{1, 0}, {10, 0}}, o), (std::vector<std::uint32_t>{1, 0}));
 }
 
 }  // namespace
