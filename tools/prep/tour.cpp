@@ -289,13 +289,18 @@ private:
         const std::uint32_t k = n_ > 200'000 ? 5 : 8;
         k_ = std::min<std::uint32_t>(k, n_ > 0 ? n_ - 1 : 0);
         if (n_ < 2) return;
-        neighbours_.assign(static_cast<std::size_t>(n_) * k_, 0);
+        // The start and the end of the run have neighbours too, so that moves that change which
+        // point comes first or last are found.
+        neighbours_.assign(static_cast<std::size_t>(size_) * k_, 0);
         Grid grid(p_);
         std::vector<std::pair<std::int64_t, std::uint32_t>> best;
-        for (std::uint32_t i = 0; i < n_; ++i) {
+        for (std::uint32_t i = 0; i < size_; ++i) {
+            if (i == n_ + 1 && !end_) break;
             best.clear();
             grid.rings(
-                p_[i],
+                i < n_    ? p_[i]
+                : i == n_ ? start_
+                          : *end_,
                 [&](std::size_t, std::uint32_t, std::uint32_t j, std::int64_t d) {
                     if (j == i) return;
                     const std::pair<std::int64_t, std::uint32_t> e{d, j};
@@ -440,7 +445,9 @@ private:
         return false;
     }
 
-    std::uint32_t neighbour_count(std::uint32_t v) const { return v < n_ ? k_ : 0; }
+    std::uint32_t neighbour_count(std::uint32_t v) const {
+        return v < n_ || v == n_ || end_ ? k_ : 0;
+    }
     std::uint32_t neighbour(std::uint32_t v, std::uint32_t m) const {
         return neighbours_[static_cast<std::size_t>(v) * k_ + m];
     }
