@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -24,6 +25,7 @@
 #include "output.h"
 #include "prep.h"
 #include "sim.h"
+#include "tour.h"
 
 namespace prep {
 namespace {
@@ -231,7 +233,9 @@ TEST(Convert, PlacementOptions) {
         {{"--offset=10,20"}, "X15Y25\nX35Y29\nM30\n"},
     };
     for (const auto& [options, text] : cases) {
-        std::vector<std::string> args = {in, "-o", folder.path("out.drl"), "--tools", "all"};
+        // In the file's order, so that each hole's place can be told.
+        std::vector<std::string> args = {in,        "-o",  folder.path("out.drl"), "--tools", "all",
+                                         "--order", "file"};
         args.insert(args.end(), options.begin(), options.end());
         const Result r = run(args);
         ASSERT_EQ(r.status, 0) << r.err;
@@ -262,6 +266,7 @@ std::vector<Pos> holes_in(const std::string& file) {
     return holes;
 }
 
+// The axis travel from X 0, Y 0 through the holes and back, counted here on its own.
 std::int64_t travel(const std::vector<Pos>& holes) {
     std::int64_t total = 0;
     Pos at{0, 0};
@@ -269,10 +274,10 @@ std::int64_t travel(const std::vector<Pos>& holes) {
         total += std::abs(p.first - at.first) + std::abs(p.second - at.second);
         at = p;
     }
-    return total;
+    return total + std::abs(at.first) + std::abs(at.second);
 }
 
-TEST(Convert, NearestOrderKeepsEveryHoleAndCutsTravel) {
+TEST(Convert, OrdersKeepEveryHoleAndCutTravel) {
     JobFileFolder folder;
     std::string text = "M48\nMETRIC\nT1C0.8\n%\nT1\n";
     std::uint32_t seed = 12345;
@@ -282,25 +287,50 @@ TEST(Convert, NearestOrderKeepsEveryHoleAndCutsTravel) {
         seed = seed * 1664525u + 1013904223u;
         const double y = (seed >> 8) % 15000 / 100.0;
         text += "X" + std::to_string(x) + "Y" + std::to_string(y) + "\n";
+        // Some holes twice, and some on the same whole millimetre.
+        if (i % 97 == 0) text += "X" + std::to_string(x) + "Y" + std::to_string(y) + "\n";
+        if (i % 89 == 0) text += "X" + std::to_string(x + 0.01) + "Y" + std::to_string(y) + "\n";
     }
     text += "M30\n";
     const std::string in = folder.write("many.drl", text);
     // Random holes overlap here and there: --force converts them all the same.
-    ASSERT_EQ(run({in, "-o", folder.path("f.drl"), "--tools", "all", "--force"}).status, 0);
-    const Result r =
-        run({in, "-o", folder.path("n.drl"), "--tools", "all", "--order", "nearest", "--force"});
-    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(run({in, "-o", folder.path("f.drl"), "--tools", "all", "--order", "file", "--force"})
+                  .status,
+              0);
     std::vector<Pos> file_order = holes_in(folder.path("f.drl"));
-    std::vector<Pos> nearest = holes_in(folder.path("n.drl"));
-    const std::int64_t before = travel(file_order), after = travel(nearest);
-    EXPECT_LT(after * 5, before) << before << " -> " << after;
-    EXPECT_NE(r.out.find("axis travel " + std::to_string(after) + " mm (in file order " +
-                         std::to_string(before) + " mm)"),
-              std::string::npos)
-        << r.out;
+    const std::int64_t before = travel(file_order);
     std::sort(file_order.begin(), file_order.end());
-    std::sort(nearest.begin(), nearest.end());
-    EXPECT_EQ(file_order, nearest);
+    std::map<std::string, std::int64_t> after;
+    for (const std::vector<std::string> order :
+         {std::vector<std::string>{"--order", "nearest"}, {"--order", "short"}, {}}) {
+        const std::string name = order.empty() ? "default" : order[1];
+        SCOPED_TRACE(name);
+        std::vector<std::string> args = {in,        "-o",     folder.path(name + ".drl"),
+                                         "--tools", "all",    "--order-seconds",
+                                         "20",      "--force"};
+        args.insert(args.end(), order.begin(), order.end());
+        const Result r = run(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::vector<Pos> holes = holes_in(folder.path(name + ".drl"));
+        after[name] = travel(holes);
+        EXPECT_NE(r.out.find("axis travel there and back " + std::to_string(after[name]) +
+                             " mm (in file order " + std::to_string(before) + " mm)"),
+                  std::string::npos)
+            << r.out;
+        // In the short order holes on one whole millimetre are drilled one after another.
+        std::map<Pos, int> runs;
+        for (std::size_t k = 0; k < holes.size(); ++k)
+            runs[holes[k]] += k == 0 || holes[k] != holes[k - 1];
+        if (name != "nearest") {
+            for (const auto& [pos, count] : runs)
+                EXPECT_EQ(count, 1) << pos.first << "," << pos.second;
+        }
+        std::sort(holes.begin(), holes.end());
+        EXPECT_EQ(holes, file_order);
+    }
+    EXPECT_LT(after["nearest"] * 5, before);
+    EXPECT_LT(after["short"], after["nearest"]);
+    EXPECT_EQ(after["default"], after["short"]);
 }
 
 // The tour starts where the run starts, at the table's X 0, Y 0: with the board mirrored that is
@@ -431,6 +461,160 @@ TEST(Convert, MachineCheckTableAndDurations) {
     EXPECT_EQ(read_file(params).size(), PARAM_FILE_SIZE);
     EXPECT_EQ(read_param_file(params)->at(11), 91);
     EXPECT_EQ(read_param_file(out + "/Param.ini")->at(11), 100);
+}
+
+std::uint64_t passes_of(const std::string& done) {
+    const std::size_t at = done.find("passes ");
+    return at == std::string::npos ? 0 : std::stoull(done.substr(at + 7));
+}
+
+// The travel cost the tour works with is the simulator's own count: on one set of holes, the
+// moving passes of a run less the cost of its order are the same for every order. X and Y
+// steps per unit differ (10 and 4) and the run starts from the go-to position (14, 18).
+TEST(Convert, TravelCostAgreesWithTheSimulatorToThePass) {
+    JobFileFolder folder;
+    ParamValues m = machine(100);
+    m[3] = 20;
+    m[4] = 8;
+    m[12] = 7;
+    m[13] = 9;
+    const std::string params = folder.path("machine.ini");
+    ASSERT_TRUE(write_param_file(params, m));
+    std::string text = "M48\nMETRIC\n%\n";
+    std::uint32_t seed = 5;
+    for (int i = 0; i < 40; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        const int x = 1 + static_cast<int>((seed >> 8) % 90);
+        seed = seed * 1664525u + 1013904223u;
+        const int y = 1 + static_cast<int>((seed >> 8) % 70);
+        text += "X" + std::to_string(x) + ".0Y" + std::to_string(y) + ".0\n";
+    }
+    text += "M30\n";
+    const std::string in = folder.write("holes.drl", text);
+    const AxisSteps steps{10, 4};
+    const TourEnds ends{{14, 18}, IntPoint{0, 0}};
+    std::vector<std::int64_t> costs, rest;
+    for (const char* order : {"file", "nearest", "short"}) {
+        const std::string out = folder.path(order);
+        const Result r = run({in, "-o", out, "--params", params, "--unit", "0.5", "--tools", "all",
+                              "--order", order, "--origin", "keep"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::string job = out + "/holes.drl";
+        std::vector<IntPoint> holes;
+        for (const Pos& p : holes_in(job)) holes.push_back({p.first, p.second});
+        ASSERT_EQ(holes.size(), 40u);
+        const std::string done = sim_done_line(job, out + "/Param.ini");
+        const std::uint64_t passes = passes_of(done);
+        ASSERT_GT(passes, 0u) << done;
+        const std::int64_t cost = path_cost(holes, ends, steps);
+        costs.push_back(cost);
+        rest.push_back(static_cast<std::int64_t>(passes) - cost);
+        EXPECT_NE(r.out.find("axis travel there and back " + std::to_string(cost) + " steps"),
+                  std::string::npos)
+            << r.out;
+        if (std::string(order) != "file") {
+            // Both durations: the written job's and the file order's, as the simulator has them.
+            EXPECT_NE(r.out.find("moving passes); in file order "), std::string::npos) << r.out;
+        }
+    }
+    EXPECT_GT(costs[0], costs[1]);
+    EXPECT_GT(costs[1], costs[2]);
+    EXPECT_EQ(rest[0], rest[1]);
+    EXPECT_EQ(rest[1], rest[2]);
+}
+
+// A plot job's strokes as written: the point before each PD, then the points after it (the
+// first point written again after PD, a cut of length zero for the preview, is left out).
+std::vector<std::vector<Pos>> strokes_in(const std::string& file) {
+    std::vector<std::vector<Pos>> strokes;
+    std::istringstream in(read_file(file));
+    Pos last{0, 0};
+    bool down = false;
+    for (std::string line; std::getline(in, line);) {
+        if (line == "PU;") {
+            down = false;
+        } else if (line == "PD;") {
+            down = true;
+            strokes.push_back({last});
+        } else if (line.starts_with("PA")) {
+            const std::size_t comma = line.find(',');
+            last = {std::stoi(line.substr(2, comma - 2)), std::stoi(line.substr(comma + 1))};
+            if (down && strokes.back().back() != last) strokes.back().push_back(last);
+        }
+    }
+    return strokes;
+}
+
+TEST(Convert, PlotStrokesReorderedReversedAndRotatedKeepTheirCuts) {
+    JobFileFolder folder;
+    // Open polylines and closed squares scattered over the board, in no useful order.
+    std::string text = "IN;";
+    std::uint32_t seed = 3;
+    auto next = [&] {
+        seed = seed * 1664525u + 1013904223u;
+        return static_cast<int>((seed >> 8) % 4000);
+    };
+    for (int i = 0; i < 60; ++i) {
+        const int x = next() * 2, y = next() * 2;
+        if (i % 3 == 0) {
+            text += "PU" + std::to_string(x) + "," + std::to_string(y) + ";PD" +
+                    std::to_string(x + 400) + "," + std::to_string(y) + "," +
+                    std::to_string(x + 400) + "," + std::to_string(y + 400) + "," +
+                    std::to_string(x) + "," + std::to_string(y + 400) + "," + std::to_string(x) +
+                    "," + std::to_string(y) + ";";
+        } else {
+            text += "PU" + std::to_string(x) + "," + std::to_string(y) + ";PD" +
+                    std::to_string(x + next() / 4) + "," + std::to_string(y + 300) + "," +
+                    std::to_string(x + 800) + "," + std::to_string(y + next() / 4) + ";";
+        }
+    }
+    const std::string in = folder.write("p.plt", text + "PU;");
+    const Result file = run({in, "-o", folder.path("f.plt"), "--order", "file"});
+    const Result made = run({in, "-o", folder.path("s.plt")});
+    ASSERT_EQ(file.status, 0) << file.err;
+    ASSERT_EQ(made.status, 0) << made.err;
+    const auto before = strokes_in(folder.path("f.plt")), after = strokes_in(folder.path("s.plt"));
+    ASSERT_EQ(before.size(), 60u);
+    ASSERT_EQ(after.size(), 60u);
+    // Every cut once, in one direction or the other.
+    auto cuts = [](const std::vector<std::vector<Pos>>& strokes) {
+        std::vector<std::pair<Pos, Pos>> c;
+        for (const auto& s : strokes)
+            for (std::size_t k = 1; k < s.size(); ++k)
+                c.emplace_back(std::min(s[k - 1], s[k]), std::max(s[k - 1], s[k]));
+        std::sort(c.begin(), c.end());
+        return c;
+    };
+    EXPECT_EQ(cuts(after), cuts(before));
+    // Pen-up travel from X 0, Y 0 (the written X is 50 less than the machine's).
+    auto travel_of = [](const std::vector<std::vector<Pos>>& strokes) {
+        std::int64_t total = 0;
+        Pos at{-50, 0};
+        for (const auto& s : strokes) {
+            total += std::abs(s.front().first - at.first) + std::abs(s.front().second - at.second);
+            at = s.back();
+        }
+        return total;
+    };
+    const std::int64_t was = travel_of(before), now = travel_of(after);
+    EXPECT_LT(now * 3, was);
+    EXPECT_NE(made.out.find("pen-up travel " + std::to_string(now) + " mm (in file order " +
+                            std::to_string(was) + " mm)"),
+              std::string::npos)
+        << made.out;
+    // Some closed strokes were entered elsewhere than their first vertex, some open ones reversed.
+    int rotated = 0, reversed = 0;
+    for (const auto& s : after) {
+        const bool closed = s.front() == s.back();
+        bool found = false;
+        for (const auto& b : before) {
+            if (b == s) found = true;
+            if (!closed && std::vector<Pos>(b.rbegin(), b.rend()) == s) ++reversed, found = true;
+        }
+        if (closed && !found) ++rotated;
+    }
+    EXPECT_GT(rotated, 0);
+    EXPECT_GT(reversed, 0);
 }
 
 TEST(Convert, PlotReportCountsWhatWasSkipped) {

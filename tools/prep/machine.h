@@ -20,6 +20,8 @@ struct MachineReport {
     std::int32_t table_y_mm = 0;
     std::int32_t scale_in_file = 100;  // the jobs are timed at scale 100 whatever it says
     std::vector<MachineJob> jobs;
+    // The same jobs in the file's order, where they were reordered (an empty path elsewhere).
+    std::vector<MachineJob> in_file_order;
 };
 
 // Runs each job with the parameters of `params_path`; throws PrepError when that file

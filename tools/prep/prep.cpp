@@ -1,6 +1,8 @@
 // prep.cpp - the command line, the conversion from input to outputs, and the report.
 #include "prep.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -8,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <optional>
 
 #include "app/param_file.h"
 #include "board.h"
@@ -17,6 +20,7 @@
 #include "output.h"
 #include "report.h"
 #include "source.h"
+#include "tour.h"
 #include "unit.h"
 #include "version.h"  // CNCMIREL_VERSION
 #include "writers.h"
@@ -62,7 +66,13 @@ constexpr const char* USAGE =
     "                             the file leaves unstated is inferred from its holes when\n"
     "                             one candidate clearly makes a plausible board\n"
     "  --hpgl-unit MM             length of one HP-GL plotter unit (default 0.025)\n"
-    "  --order file|nearest       keep the file's hole order (default) or shorten the travel\n"
+    "  --order short|nearest|file the order of holes and strokes: the shortest travel found\n"
+    "                             in the machine's steps (default: 2-opt and Or-opt from the\n"
+    "                             nearest neighbour, closed strokes entered at any vertex and\n"
+    "                             open ones either way), plain nearest neighbour for holes, or\n"
+    "                             the file's order\n"
+    "  --order-seconds S          the longest the short order may search in one conversion\n"
+    "                             (default 2)\n"
     "  --quiet                    no report\n"
     "  -h, --help                 this text\n"
     "  --version                  the program's version\n"
@@ -136,14 +146,91 @@ auto write_output(OutputSet& outputs, const std::string& name, Write&& write) {
 }
 
 // The job outputs of a conversion, in the order written: their names and their places in the
-// output set, for the machine check.
+// output set, for the machine check; with a machine, a copy in the file's order of each job
+// that was reordered, timed beside it (empty where there is none).
 struct Jobs {
     std::vector<std::string> names;
     std::vector<std::size_t> indices;
+    std::vector<std::string> file_order;
     bool drills = false, plots = false;
 };
 
-void write_drill_input(const Options& o, const BoardInput& in, const Transform& t,
+// What ordering needs to know of the machine and of the time left for it.
+struct Ordering {
+    Options::Order order = Options::Order::shortest;
+    AxisSteps steps;
+    IntPoint start;      // where a run starts: the go-to position
+    bool timed = false;  // a machine: the jobs are timed, in file order as well
+    std::chrono::steady_clock::time_point deadline;
+    std::size_t points_left = 0;  // holes and strokes still to order
+
+    // This job's share of the time left, by its size.
+    std::chrono::steady_clock::time_point slice(std::size_t points) {
+        const auto now = std::chrono::steady_clock::now();
+        const double share =
+            points_left ? static_cast<double>(points) / static_cast<double>(points_left) : 1.0;
+        points_left -= std::min(points, points_left);
+        if (deadline <= now) return now;
+        return now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                         (deadline - now) * share);
+    }
+};
+
+// A temporary job file of the given kind beside the system's others, for timing only.
+std::string temporary_job(const char* ext) {
+    std::string name = std::string("/tmp/cncmirel-prep-XXXXXX") + ext;
+    const int fd = ::mkstemps(name.data(), 4);
+    if (fd < 0) throw PrepError("cannot make a temporary file for timing");
+    ::close(fd);
+    return name;
+}
+
+// The holes of `order` on the short tour: holes that land on the same whole unit are drilled
+// one after another, each place once in the tour.
+void order_shortest(const HoleList& holes, std::vector<std::uint32_t>& order, const Transform& t,
+                    const TourOptions& options) {
+    std::vector<std::uint32_t> by_place(order.size());
+    {
+        std::vector<IntPoint> placed(order.size());
+        for (std::size_t k = 0; k < order.size(); ++k) {
+            placed[k] = round_mm(t.apply(holes.point(order[k])));
+            by_place[k] = static_cast<std::uint32_t>(k);
+        }
+        std::stable_sort(by_place.begin(), by_place.end(), [&](std::uint32_t a, std::uint32_t b) {
+            return placed[a].x != placed[b].x ? placed[a].x < placed[b].x
+                                              : placed[a].y < placed[b].y;
+        });
+        std::vector<IntPoint> places;
+        std::vector<std::uint32_t> first;  // into by_place, one more than places
+        for (std::size_t k = 0; k < by_place.size(); ++k) {
+            if (k == 0 || !(placed[by_place[k]] == placed[by_place[k - 1]])) {
+                places.push_back(placed[by_place[k]]);
+                first.push_back(static_cast<std::uint32_t>(k));
+            }
+        }
+        first.push_back(static_cast<std::uint32_t>(by_place.size()));
+        placed = {};
+        const std::vector<std::uint32_t> tour = short_tour(places, options);
+        std::vector<std::uint32_t> result;
+        result.reserve(order.size());
+        for (const std::uint32_t u : tour) {
+            for (std::uint32_t k = first[u]; k < first[u + 1]; ++k)
+                result.push_back(order[by_place[k]]);
+        }
+        order.swap(result);
+    }
+}
+
+// Travel passes of the holes of `order` as the run makes them: from the start, back to X 0, Y 0.
+std::int64_t drill_cost(const HoleList& holes, const std::vector<std::uint32_t>& order,
+                        const Transform& t, const Ordering& ord) {
+    std::vector<IntPoint> placed(order.size());
+    for (std::size_t k = 0; k < order.size(); ++k)
+        placed[k] = round_mm(t.apply(holes.point(order[k])));
+    return path_cost(placed, TourEnds{ord.start, IntPoint{}}, ord.steps);
+}
+
+void write_drill_input(const Options& o, const BoardInput& in, const Transform& t, Ordering& ord,
                        OutputSet& outputs, Report& report, Jobs& jobs) {
     const DrillJob& job = in.drill;
     // One output per tool in tool order, or one for all: lists of hole indices in file order.
@@ -155,7 +242,6 @@ void write_drill_input(const Options& o, const BoardInput& in, const Transform& 
     });
     report.drill_input(in.path, job, per_tool);
 
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(8);
     for (auto& [tool, order] : groups) {
         std::string name = in.output;
         if (o.split_tools) {
@@ -163,11 +249,36 @@ void write_drill_input(const Options& o, const BoardInput& in, const Transform& 
             name = tool_file(in.output, it == job.tools.end() ? Tool{tool, 0} : it->second);
         }
         std::optional<std::int64_t> before;
-        if (o.nearest) {
-            before = travel_mm(job.holes, order, t);
-            order_nearest(job.holes, order, t, deadline);
+        std::string file_order_job;
+        if (ord.order != Options::Order::file) {
+            before = drill_cost(job.holes, order, t, ord);
+            if (ord.timed) {
+                file_order_job = temporary_job(".drl");
+                jobs.file_order.push_back(file_order_job);
+                std::FILE* file = std::fopen(file_order_job.c_str(), "wb");
+                if (!file) throw PrepError("cannot write a temporary file for timing");
+                try {
+                    write_drill(file, job.holes, order, t);
+                } catch (const WriteFailed& e) {
+                    std::fclose(file);
+                    throw PrepError(cannot_write(file_order_job, e.error));
+                }
+                if (std::fclose(file) != 0) throw PrepError("cannot write " + file_order_job);
+            }
+            const auto deadline = ord.slice(order.size());
+            if (ord.order == Options::Order::nearest) {
+                order_nearest(job.holes, order, t, deadline);
+            } else {
+                TourOptions options;
+                options.steps = ord.steps;
+                options.ends = TourEnds{ord.start, IntPoint{}};
+                options.deadline = deadline;
+                order_shortest(job.holes, order, t, options);
+            }
+        } else if (ord.timed) {
+            jobs.file_order.emplace_back();
         }
-        const std::int64_t travel = travel_mm(job.holes, order, t);
+        const std::int64_t travel = drill_cost(job.holes, order, t, ord);
         const std::int64_t shared = shared_positions(job.holes, order, t);
         jobs.indices.push_back(outputs.final_paths().size());
         const DrillWritten w = write_output(
@@ -178,13 +289,75 @@ void write_drill_input(const Options& o, const BoardInput& in, const Transform& 
     jobs.drills = true;
 }
 
-void write_plot_input(const BoardInput& in, const Transform& t, OutputSet& outputs, Report& report,
-                      Jobs& jobs) {
+// The strokes of `job` run as `runs` says: the same segments, closed strokes rotated to their
+// entry vertex, open ones possibly reversed.
+PlotJob reordered(const PlotJob& job, const std::vector<StrokeRun>& runs,
+                  const std::vector<std::vector<IntPoint>>& rounded) {
+    PlotJob out;
+    out.points.reserve(job.points.size());
+    for (const StrokeRun& r : runs) {
+        const std::size_t begin = job.starts[r.stroke], end = job.stroke_end(r.stroke);
+        out.starts.push_back(static_cast<std::uint32_t>(out.points.size()));
+        const std::vector<IntPoint>& v = rounded[r.stroke];
+        if (v.size() >= 3 && v.front() == v.back() && r.first > 0) {
+            // The last vertex lands where the first does: go round from `first` back to it.
+            for (std::size_t k = begin + r.first; k < end; ++k) out.points.push_back(job.points[k]);
+            for (std::size_t k = begin + 1; k <= begin + r.first; ++k)
+                out.points.push_back(job.points[k]);
+        } else if (r.reversed) {
+            for (std::size_t k = end; k-- > begin;) out.points.push_back(job.points[k]);
+        } else {
+            for (std::size_t k = begin; k < end; ++k) out.points.push_back(job.points[k]);
+        }
+    }
+    return out;
+}
+
+void write_plot_input(const BoardInput& in, const Transform& t, Ordering& ord, OutputSet& outputs,
+                      Report& report, Jobs& jobs) {
     report.plot_input(in.path, in.plot);
+    const PlotJob* job = &in.plot;
+    PlotJob ordered;
+    std::optional<std::int64_t> travel, before;
+    if (ord.order == Options::Order::shortest) {
+        std::vector<std::vector<IntPoint>> rounded(in.plot.stroke_count());
+        std::vector<StrokeRun> file_runs;
+        for (std::size_t s = 0; s < rounded.size(); ++s) {
+            for (std::size_t k = in.plot.starts[s]; k < in.plot.stroke_end(s); ++k)
+                rounded[s].push_back(round_mm(t.apply(in.plot.points[k])));
+            file_runs.push_back({static_cast<std::uint32_t>(s), 0, false});
+        }
+        const TourEnds ends{ord.start, std::nullopt};
+        before = stroke_travel(rounded, file_runs, ends, ord.steps);
+        TourOptions options;
+        options.steps = ord.steps;
+        options.ends = ends;
+        options.deadline = ord.slice(rounded.size());
+        const std::vector<StrokeRun> runs = short_strokes(rounded, options);
+        travel = stroke_travel(rounded, runs, ends, ord.steps);
+        ordered = reordered(in.plot, runs, rounded);
+        job = &ordered;
+        if (ord.timed) {
+            const std::string copy = temporary_job(".plt");
+            jobs.file_order.push_back(copy);
+            std::FILE* file = std::fopen(copy.c_str(), "wb");
+            if (!file) throw PrepError("cannot write a temporary file for timing");
+            try {
+                write_plot(file, in.plot, t);
+            } catch (const WriteFailed& e) {
+                std::fclose(file);
+                throw PrepError(cannot_write(copy, e.error));
+            }
+            if (std::fclose(file) != 0) throw PrepError("cannot write " + copy);
+        }
+    } else if (ord.timed) {
+        jobs.file_order.emplace_back();
+    }
     jobs.indices.push_back(outputs.final_paths().size());
     report.plot_output(in.output, write_output(outputs, in.output, [&](std::FILE* file) {
-                           return write_plot(file, in.plot, t);
+                           return write_plot(file, *job, t);
                        }));
+    if (travel) report.plot_travel(*travel, *before);
     jobs.names.push_back(in.output);
     jobs.plots = true;
 }
@@ -269,9 +442,19 @@ std::optional<Options> parse_options(const std::vector<std::string>& args) {
             }
         } else if (name == "--order") {
             const std::string v = take();
-            if (v != "file" && v != "nearest")
-                usage("--order wants file or nearest, not '" + v + "'");
-            o.nearest = v == "nearest";
+            if (v == "file") {
+                o.order = Options::Order::file;
+            } else if (v == "nearest") {
+                o.order = Options::Order::nearest;
+            } else if (v == "short") {
+                o.order = Options::Order::shortest;
+            } else {
+                usage("--order wants short, nearest or file, not '" + v + "'");
+            }
+        } else if (name == "--order-seconds") {
+            const std::string v = take();
+            if (!number(v, o.order_seconds) || !(o.order_seconds > 0) || o.order_seconds > 3600)
+                usage("--order-seconds wants seconds above 0, at most 3600, not '" + v + "'");
         } else if (name == "--machine" || name == "--params") {
             o.machine = take();
             if (o.machine.empty()) usage(name + " needs a file");
@@ -347,12 +530,35 @@ void convert(const Options& o, std::FILE* final_out) {
     if (in_folder) folder.emplace(o.output);
     OutputSet outputs(o.inputs[0]);
     Jobs jobs;
+    // The timing copies go whatever happens.
+    struct Remover {
+        const std::vector<std::string>& paths;
+        ~Remover() {
+            for (const std::string& p : paths)
+                if (!p.empty()) std::remove(p.c_str());
+        }
+    } remover{jobs.file_order};
+    Ordering ord;
+    ord.order = o.order;
+    ord.deadline = std::chrono::steady_clock::now() +
+                   std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                       std::chrono::duration<double>(o.order_seconds));
+    if (machine) {
+        const ParamValues v = derived_params(*machine, unit.per_mm);
+        ord.steps = AxisSteps{std::max(v[3], 1), std::max(v[4], 1)};
+        ord.start = IntPoint{v[12], v[13]};
+        ord.timed = true;
+    }
+    for (const BoardInput& in : board)
+        ord.points_left +=
+            in.kind == InputKind::excellon ? in.drill.holes.size() : in.plot.stroke_count();
+    report.set_travel_in_steps(machine.has_value());
     for (BoardInput& in : board) {
         in.output = folder ? output_in_folder(folder->path(), in) : o.output;
         if (in.kind == InputKind::excellon) {
-            write_drill_input(o, in, t, outputs, report, jobs);
+            write_drill_input(o, in, t, ord, outputs, report, jobs);
         } else {
-            write_plot_input(in, t, outputs, report, jobs);
+            write_plot_input(in, t, ord, outputs, report, jobs);
         }
     }
     RoundingError rounding;
@@ -381,6 +587,20 @@ void convert(const Options& o, std::FILE* final_out) {
         for (const std::size_t i : jobs.indices)
             temporary_jobs.push_back(outputs.temporary_path(i));
         check = check_on_machine(outputs.temporary_path(params_index), temporary_jobs);
+        // The same jobs in the file's order, where they were reordered, for the comparison.
+        std::vector<std::string> copies;
+        for (const std::string& c : jobs.file_order)
+            if (!c.empty()) copies.push_back(c);
+        if (!copies.empty()) {
+            const MachineReport in_file_order =
+                check_on_machine(outputs.temporary_path(params_index), copies);
+            check->in_file_order.resize(check->jobs.size());
+            std::size_t next = 0;
+            for (std::size_t i = 0; i < jobs.file_order.size(); ++i) {
+                if (!jobs.file_order[i].empty())
+                    check->in_file_order[i] = in_file_order.jobs[next++];
+            }
+        }
     }
     Outside outside;
     for (const BoardInput& in : board) {

@@ -25,7 +25,10 @@ struct Options {
     PlaceOptions place;
     std::optional<ExcellonFormat> excellon_format;
     double hpgl_unit_mm = 0.025;
-    bool nearest = false;
+    // The order of the holes and strokes: as in the file, nearest neighbour, or the short
+    // tour in the machine's cost, which may search for up to order_seconds per conversion.
+    enum class Order { file, nearest, shortest } order = Order::shortest;
+    double order_seconds = 2;
     std::string machine;  // the machine's Param.ini; empty: no machine check, unit 1 mm
     std::optional<std::int32_t> unit_per_mm;  // the job unit asked for
     bool force = false;                       // write into a folder that holds other files

@@ -102,10 +102,11 @@ void Report::placement(const Box& file_box, const Transform& t, const PlaceOptio
 
 void Report::drill_output(const std::string& path, std::int64_t holes, std::int64_t travel,
                           std::optional<std::int64_t> travel_in_file_order, std::int64_t shared) {
-    print("output: %s: %lld holes, axis travel %lld %s", path.c_str(), ll(holes), ll(travel),
-          units());
+    // The travel from where the run starts through every hole and back to X 0, Y 0.
+    print("output: %s: %lld holes, axis travel there and back %lld %s", path.c_str(), ll(holes),
+          ll(travel), travel_units());
     if (travel_in_file_order) {
-        print(" (in file order %lld %s)", ll(*travel_in_file_order), units());
+        print(" (in file order %lld %s)", ll(*travel_in_file_order), travel_units());
     }
     print("\n");
     if (shared) {
@@ -121,6 +122,11 @@ void Report::plot_output(const std::string& path, const PlotWritten& w) {
         path.c_str(), ll(w.strokes), ll(w.vertices), ll(w.dropped), ll(w.single));
     print("X is written 50 %s less: the controller adds 50 %s to every X of a plot file\n", units(),
           units());
+}
+
+void Report::plot_travel(std::int64_t travel, std::int64_t in_file_order) {
+    print("pen-up travel %lld %s (in file order %lld %s)\n", ll(travel), travel_units(),
+          ll(in_file_order), travel_units());
 }
 
 void Report::rounding(const RoundingError& e) {
@@ -184,8 +190,18 @@ void Report::machine(const MachineReport* m, const Outside& outside,
     for (std::size_t i = 0; i < m->jobs.size(); ++i) {
         const MachineJob& j = m->jobs[i];
         if (j.error.empty()) {
-            print("duration at 60 Hz: %s: %s s (%llu moving passes)\n", outputs[i].c_str(),
+            print("duration at 60 Hz: %s: %s s (%llu moving passes)", outputs[i].c_str(),
                   j.seconds.c_str(), static_cast<unsigned long long>(j.passes));
+            if (i < m->in_file_order.size() && !m->in_file_order[i].path.empty()) {
+                const MachineJob& f = m->in_file_order[i];
+                if (f.error.empty()) {
+                    print("; in file order %s s (%llu moving passes)", f.seconds.c_str(),
+                          static_cast<unsigned long long>(f.passes));
+                } else {
+                    print("; in file order not known: %s", f.error.c_str());
+                }
+            }
+            print("\n");
         } else {
             print("duration at 60 Hz: %s: not known: %s\n", outputs[i].c_str(), j.error.c_str());
         }

@@ -38,6 +38,8 @@ public:
 
     // The job unit the positions below are in (units per millimetre; 1 by default).
     void set_unit(std::int32_t per_mm) { per_mm_ = per_mm; }
+    // Travel is given in the machine's steps when it is known, else in job units.
+    void set_travel_in_steps(bool steps) { travel_in_steps_ = steps; }
     void unit(const Machine& machine, const UnitChoice& choice, const Box& placed);
 
     void drill_input(const std::string& path, const DrillJob& job,
@@ -47,6 +49,8 @@ public:
     void drill_output(const std::string& path, std::int64_t holes, std::int64_t travel,
                       std::optional<std::int64_t> travel_in_file_order, std::int64_t shared);
     void plot_output(const std::string& path, const PlotWritten& written);
+    // Pen-up travel of the strokes as written and in the file's order.
+    void plot_travel(std::int64_t travel, std::int64_t travel_in_file_order);
     void rounding(const RoundingError& error);
     void machine(const MachineReport* machine, const Outside& outside,
                  const std::vector<std::string>& outputs);
@@ -61,7 +65,10 @@ private:
     const char* units() const { return per_mm_ == 1 ? "mm" : "units"; }
 
     std::FILE* out_;
+    const char* travel_units() const { return travel_in_steps_ ? "steps" : units(); }
+
     std::int32_t per_mm_ = 1;
+    bool travel_in_steps_ = false;
 };
 
 }  // namespace prep
