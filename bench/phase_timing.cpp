@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "drive/phase_cycle.h"
 #include "base/port_layout.h"
+#include "drive/phase_cycle.h"
 #include "platform/clock.h"
 #include "platform/port.h"
 #include "platform/step_wait.h"

@@ -6,7 +6,9 @@
 
 std::string digit_buffer;
 
-void append_digit(char digit) { digit_buffer.push_back(digit); }
+void append_digit(char digit) {
+    digit_buffer.push_back(digit);
+}
 
 void digit_entry() {
     const int focused = platform::focused_control();

@@ -156,8 +156,12 @@ void (*control_handler(int control_id))() {
     return nullptr;
 }
 
-std::span<const platform::ControlSpec> panel_labels() { return LABELS; }
-std::span<const ShortcutSpec> panel_shortcuts() { return SHORTCUTS; }
+std::span<const platform::ControlSpec> panel_labels() {
+    return LABELS;
+}
+std::span<const ShortcutSpec> panel_shortcuts() {
+    return SHORTCUTS;
+}
 
 void load_panel_pictures() {
     for (int i = 0; i < PICTURE_COUNT; ++i) {

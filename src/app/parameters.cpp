@@ -14,7 +14,9 @@ AppliedSettings applied_settings;
 
 namespace {
 
-std::int32_t field(int id) { return platform::control_value(id); }
+std::int32_t field(int id) {
+    return platform::control_value(id);
+}
 
 void colour(int first_id, int last_id, std::uint32_t rgb) {
     for (int id = first_id; id <= last_id; ++id) platform::set_back_colour(id, rgb);
@@ -24,7 +26,8 @@ void colour(int first_id, int last_id, std::uint32_t rgb) {
 
 void set_default_fields() {
     for (int i = 0; i < ids::FIELD_COUNT; ++i) {
-        platform::set_control_value(ids::FIELD_FIRST + i, DEFAULT_FIELD_VALUES[static_cast<std::size_t>(i)]);
+        platform::set_control_value(ids::FIELD_FIRST + i,
+                                    DEFAULT_FIELD_VALUES[static_cast<std::size_t>(i)]);
     }
 }
 

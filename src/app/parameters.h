@@ -7,11 +7,11 @@
 
 // Field values used when no parameter file exists, fields 20 to 34 in order.
 inline constexpr std::array<std::int32_t, 15> DEFAULT_FIELD_VALUES = {
-    0, 0, 0,        // backlash X, Y, Z (steps)
+    0,   0,   0,    // backlash X, Y, Z (steps)
     100, 100, 100,  // steps per mm X, Y, Z
     300, 200, 50,   // table size X, Y, Z (mm)
-    5, 3, 100,      // step time (ms), working depth (mm), scale (%)
-    0, 0, 10,       // go-to X, Y, Z (mm)
+    5,   3,   100,  // step time (ms), working depth (mm), scale (%)
+    0,   0,   10,   // go-to X, Y, Z (mm)
 };
 
 // Puts the default values into the fields (their colours are left alone).

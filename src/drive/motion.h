@@ -6,8 +6,8 @@
 #include <cstdint>
 
 struct MachineState {
-    std::int32_t target_x = 0, target_y = 0, target_z = 0;     // steps
-    std::int32_t current_x = 0, current_y = 0, current_z = 0;  // steps
+    std::int32_t target_x = 0, target_y = 0, target_z = 0;                    // steps
+    std::int32_t current_x = 0, current_y = 0, current_z = 0;                 // steps
     std::int32_t travel_limit_x = 0, travel_limit_y = 0, travel_limit_z = 0;  // largest target
     std::int32_t travel_height_z = 0;  // raised Z of the runs, steps
     bool move_requested = false;       // every pass is a moving pass while not paused

@@ -10,7 +10,9 @@ void set_panel_byte(std::uint8_t byte) {
     port_panel.panel_byte = byte;
 }
 
-void apply_manual_port_byte() { port_panel.manual_port_byte = port_panel.panel_byte; }
+void apply_manual_port_byte() {
+    port_panel.manual_port_byte = port_panel.panel_byte;
+}
 
 void write_manual_port_byte() {
     platform::Out32(port_layout::DATA_PORT, port_panel.manual_port_byte);

@@ -45,7 +45,8 @@ void draw_circle(Picture& picture, int cx, int cy, int r, std::uint32_t rgb, boo
     const long long radius = std::max(r, 0);
     // Only the part of the bounding square that meets the picture is visited.
     const long long x0 = std::max<long long>(static_cast<long long>(cx) - radius, 0);
-    const long long x1 = std::min<long long>(static_cast<long long>(cx) + radius, picture.width - 1);
+    const long long x1 =
+        std::min<long long>(static_cast<long long>(cx) + radius, picture.width - 1);
     const long long y0 = std::max<long long>(static_cast<long long>(cy) - radius, 0);
     const long long y1 =
         std::min<long long>(static_cast<long long>(cy) + radius, picture.height - 1);
@@ -164,7 +165,8 @@ void draw_line(Picture& picture, int x1, int y1, int x2, int y2, std::uint32_t r
 void copy_picture(Picture& target, const Picture& source, int x, int y) {
     const int x0 = std::max(x, 0);
     const int y0 = std::max(y, 0);
-    const long long x1 = std::min<long long>(static_cast<long long>(x) + source.width, target.width);
+    const long long x1 =
+        std::min<long long>(static_cast<long long>(x) + source.width, target.width);
     const long long y1 =
         std::min<long long>(static_cast<long long>(y) + source.height, target.height);
     if (x0 >= x1 || y0 >= y1) return;
@@ -172,7 +174,8 @@ void copy_picture(Picture& target, const Picture& source, int x, int y) {
     for (int ty = y0; ty < y1; ++ty) {
         const std::uint32_t* from =
             &source.pixels[static_cast<std::size_t>(ty - y) * source.width + (x0 - x)];
-        std::copy(from, from + run, &target.pixels[static_cast<std::size_t>(ty) * target.width + x0]);
+        std::copy(from, from + run,
+                  &target.pixels[static_cast<std::size_t>(ty) * target.width + x0]);
     }
 }
 
@@ -190,7 +193,8 @@ void clear_area(DrawingArea& area, std::uint32_t rgb) {
 namespace {
 void push(DrawingArea& area, const DrawCommand& command) {
     // A pass draws a fixed handful of shapes; anything beyond the list is dropped.
-    if (area.command_count < DrawingArea::MAX_COMMANDS) area.commands[area.command_count++] = command;
+    if (area.command_count < DrawingArea::MAX_COMMANDS)
+        area.commands[area.command_count++] = command;
 }
 }  // namespace
 

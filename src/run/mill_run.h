@@ -24,7 +24,7 @@ struct SegmentPlan {
     std::uint8_t minor_direction;
     std::int32_t minor_distance;  // whole steps: the number of sub-steps
     std::uint8_t major_direction;
-    float ratio;                  // major distance / minor distance, rounded to two decimals
+    float ratio;  // major distance / minor distance, rounded to two decimals
 };
 
 // Plans the segment from `start` to `end` (float step positions).

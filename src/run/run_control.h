@@ -17,10 +17,10 @@ enum RunState : std::uint8_t {
 
 struct RunControl {
     RunState run_state = state_none;
-    bool running = false;              // from an accepted Start until an accepted Stop
-    bool work_pending = false;         // the last fetch took a point still to be worked
-    bool point_taken = false;          // a fetch took a point (hole, travel or cut) since Start
-    bool completed = false;  // the job ran to its end (told once); a Start begins it again
+    bool running = false;       // from an accepted Start until an accepted Stop
+    bool work_pending = false;  // the last fetch took a point still to be worked
+    bool point_taken = false;   // a fetch took a point (hole, travel or cut) since Start
+    bool completed = false;     // the job ran to its end (told once); a Start begins it again
 };
 extern RunControl run_control;
 

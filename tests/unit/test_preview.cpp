@@ -27,22 +27,36 @@ TEST(Raster, ShapeRules) {
         int pixels;
     };
     const Case cases[] = {
-        {"radius 1 is one pixel", [](Picture& q, std::uint32_t k) { platform::draw_circle(q, 10, 10, 1, k, true); }, 1},
-        {"radius 0 is one pixel", [](Picture& q, std::uint32_t k) { platform::draw_circle(q, 10, 10, 0, k, false); }, 1},
-        {"radius 2 filled", [](Picture& q, std::uint32_t k) { platform::draw_circle(q, 10, 10, 2, k, true); }, 9},
-        {"box w x h", [](Picture& q, std::uint32_t k) { platform::draw_box(q, 3, 4, 5, 2, k, true); }, 10},
-        {"2 x 2 box", [](Picture& q, std::uint32_t k) { platform::draw_box(q, 0, 0, 2, 2, k, true); }, 4},
-        {"box outline", [](Picture& q, std::uint32_t k) { platform::draw_box(q, 3, 4, 5, 4, k, false); }, 14},
-        {"line includes both ends", [](Picture& q, std::uint32_t k) { platform::draw_line(q, 2, 3, 9, 3, k); }, 8},
-        {"oblique line", [](Picture& q, std::uint32_t k) { platform::draw_line(q, 0, 0, 6, 3, k); }, 7},
-        {"point line", [](Picture& q, std::uint32_t k) { platform::draw_line(q, 5, 5, 5, 5, k); }, 1},
-        {"clipped at the corner", [](Picture& q, std::uint32_t k) { platform::draw_circle(q, 0, 0, 2, k, true); }, 4},
-        {"far-away line is clipped", [](Picture& q, std::uint32_t k) {
+        {"radius 1 is one pixel",
+         [](Picture& q, std::uint32_t k) { platform::draw_circle(q, 10, 10, 1, k, true); }, 1},
+        {"radius 0 is one pixel",
+         [](Picture& q, std::uint32_t k) { platform::draw_circle(q, 10, 10, 0, k, false); }, 1},
+        {"radius 2 filled",
+         [](Picture& q, std::uint32_t k) { platform::draw_circle(q, 10, 10, 2, k, true); }, 9},
+        {"box w x h",
+         [](Picture& q, std::uint32_t k) { platform::draw_box(q, 3, 4, 5, 2, k, true); }, 10},
+        {"2 x 2 box",
+         [](Picture& q, std::uint32_t k) { platform::draw_box(q, 0, 0, 2, 2, k, true); }, 4},
+        {"box outline",
+         [](Picture& q, std::uint32_t k) { platform::draw_box(q, 3, 4, 5, 4, k, false); }, 14},
+        {"line includes both ends",
+         [](Picture& q, std::uint32_t k) { platform::draw_line(q, 2, 3, 9, 3, k); }, 8},
+        {"oblique line", [](Picture& q, std::uint32_t k) { platform::draw_line(q, 0, 0, 6, 3, k); },
+         7},
+        {"point line", [](Picture& q, std::uint32_t k) { platform::draw_line(q, 5, 5, 5, 5, k); },
+         1},
+        {"clipped at the corner",
+         [](Picture& q, std::uint32_t k) { platform::draw_circle(q, 0, 0, 2, k, true); }, 4},
+        {"far-away line is clipped",
+         [](Picture& q, std::uint32_t k) {
              platform::draw_line(q, -2000000000, 10, 2000000000, 10, k);
-         }, 30},
-        {"far-away oblique line is clipped", [](Picture& q, std::uint32_t k) {
+         },
+         30},
+        {"far-away oblique line is clipped",
+         [](Picture& q, std::uint32_t k) {
              platform::draw_line(q, -2000000000, -2000000000, 2000000000, 2000000000, k);
-         }, 30},
+         },
+         30},
     };
     for (const Case& t : cases) {
         SCOPED_TRACE(t.name);

@@ -10,9 +10,13 @@ namespace fake {
 
 WindowRecord window;
 
-void reset_window() { window = WindowRecord{}; }
+void reset_window() {
+    window = WindowRecord{};
+}
 
-void push_event(int kind, int id) { window.events.push_back({kind, id}); }
+void push_event(int kind, int id) {
+    window.events.push_back({kind, id});
+}
 
 void click(int id) {
     Control& c = window.controls[id];
@@ -27,11 +31,17 @@ void change_field(int id, std::int32_t value) {
     push_event(ids::EVENT_CONTROL, id);
 }
 
-void press_shortcut(int shortcut_id) { push_event(ids::EVENT_SHORTCUT, shortcut_id); }
+void press_shortcut(int shortcut_id) {
+    push_event(ids::EVENT_SHORTCUT, shortcut_id);
+}
 
-void close_box() { push_event(ids::EVENT_CLOSE, 0); }
+void close_box() {
+    push_event(ids::EVENT_CLOSE, 0);
+}
 
-void focus(int id) { window.focused = id; }
+void focus(int id) {
+    window.focused = id;
+}
 
 namespace {
 Control* control(int id) {
@@ -71,8 +81,9 @@ void open_drawing_area(int x, int y, int width, int height) {
 bool load_picture(int picture_id, const std::uint8_t* bmp, std::size_t size) {
     if (picture_id < 1 || picture_id > ids::PICTURE_COUNT) return false;
     // The same header checks a real decoder makes: "BM" and the size it declares.
-    const bool ok = size >= 54 && bmp[0] == 'B' && bmp[1] == 'M' &&
-                    (bmp[2] | bmp[3] << 8 | bmp[4] << 16 | static_cast<std::size_t>(bmp[5]) << 24) == size;
+    const bool ok =
+        size >= 54 && bmp[0] == 'B' && bmp[1] == 'M' &&
+        (bmp[2] | bmp[3] << 8 | bmp[4] << 16 | static_cast<std::size_t>(bmp[5]) << 24) == size;
     window.pictures_loaded[picture_id] = ok;
     if (picture_id == 1) window.call_log.push_back("load_pictures");
     return ok;
@@ -113,9 +124,13 @@ int poll_event() {
     return e.kind;
 }
 
-int event_id() { return window.current_event_id; }
+int event_id() {
+    return window.current_event_id;
+}
 
-int focused_control() { return window.focused; }
+int focused_control() {
+    return window.focused;
+}
 
 std::int32_t control_value(int id) {
     const fake::Control* c = fake::control(id);
@@ -185,6 +200,8 @@ void present(const DrawingArea& area) {
     fake::clock.now_ns = (fake::clock.now_ns / frame + 1) * frame;
 }
 
-void end_program() { window.ended = true; }
+void end_program() {
+    window.ended = true;
+}
 
 }  // namespace platform
