@@ -18,6 +18,7 @@
 #include "jobs/drill_file.h"
 #include "jobs/plot_file.h"
 #include "prep.h"
+#include "prep_run.h"
 #include "sim.h"
 #include "unit.h"
 
@@ -26,39 +27,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string data(const std::string& name) {
-    return std::string(PREP_DATA) + "/" + name;
-}
-
-std::string read_stream(std::FILE* f) {
-    std::rewind(f);
-    std::string text;
-    char block[4096];
-    for (std::size_t n; (n = std::fread(block, 1, sizeof block, f)) > 0;) text.append(block, n);
-    return text;
-}
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
-
-Result run(const std::vector<std::string>& args) {
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
-    Result r;
-    r.status = run_command_line(args, out, err);
-    r.out = read_stream(out);
-    r.err = read_stream(err);
-    std::fclose(out);
-    std::fclose(err);
-    return r;
-}
+using namespace testing_support;
 
 std::vector<std::string> names_in(const std::string& folder) {
     std::vector<std::string> names;
