@@ -3,6 +3,7 @@
 
 #include <cctype>
 
+#include "base/helpers.h"  // begins_upper
 #include "model.h"
 
 namespace prep {
@@ -12,12 +13,9 @@ namespace {
 constexpr std::string_view HPGL_FIRST =
     "IN DF SP PU PD PA PR BP PG CO IP SC LT VS PS RO IW CI AA AR LB DT FS PW WU PM TR NP PC MG";
 
+// Whether the text, upper-cased, begins with `prefix` (in capitals): the controller's own test.
 bool starts(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (std::toupper(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
-    }
-    return true;
+    return begins_upper(text, prefix);
 }
 
 bool digit_like(std::string_view text, std::size_t at) {

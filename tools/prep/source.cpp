@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/helpers.h"  // open_regular_file
 #include "model.h"
 
 namespace prep {
@@ -16,15 +17,14 @@ namespace {
 
 constexpr std::size_t BLOCK = 1 << 16;
 
+// The controller's own opening of a job file: never waits on a FIFO or device.
 int open_regular(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) throw PrepError("cannot read " + path + ": " + std::strerror(errno));
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        throw PrepError("cannot read " + path + ": not a regular file");
-    }
-    return fd;
+    errno = 0;
+    const int fd = open_regular_file(path.c_str(), st);
+    if (fd >= 0) return fd;
+    if (errno != 0) throw PrepError("cannot read " + path + ": " + std::strerror(errno));
+    throw PrepError("cannot read " + path + ": not a regular file");
 }
 
 }  // namespace
