@@ -593,14 +593,44 @@ private:
         path_.clear();
     }
 
+    // What one body line asks for, gathered from its words before anything is done with it.
+    struct BodyCommand {
+        std::optional<std::string_view> x, y;    // the point, or a slot's start
+        std::optional<std::string_view> x2, y2;  // a slot's end (after G85)
+        bool slot = false;                       // G85
+        bool zero_set = false;                   // G93: the origin moves
+        bool dwell = false;                      // G04: its X is a time, not a place
+        std::int64_t repeat = 0;                 // Rn: n more holes, each a step on
+        std::vector<int> m_codes;                // done after the move, in the line's order
+    };
+
+    // A body line: its words gathered, its G codes applied to the reader's modes, then the hole,
+    // slot, route point or repeat it asks for, and its M codes last.
     void body_line(const std::string& line, const std::vector<Word>& words) {
-        std::optional<std::string_view> x, y, x2, y2;
-        bool slot = false, zero_set = false, move = false;
-        std::int64_t repeat = 0;
-        std::vector<int> m_codes;
+        const BodyCommand c = body_command(line, words);
+        if (c.dwell) return;
+        if (c.repeat) {
+            repeat_holes(line, c.repeat, c.x, c.y);
+        } else if (c.zero_set) {
+            origin_ = Point{c.x ? coordinate(*c.x) : 0.0, c.y ? coordinate(*c.y) : 0.0};
+            job_.relied.push_back(line + where() + ": origin moved");
+        } else if (c.slot) {
+            const Point start = position(current_, c.x, c.y);
+            const Point end = position(start, c.x2, c.y2);
+            row({start, end}, "a slot");
+            ++job_.slots;
+            current_ = end;
+        } else if (c.x || c.y) {
+            move_to(position(current_, c.x, c.y), line);
+        }
+        for (const int code : c.m_codes) m_code(code, line);
+    }
+
+    BodyCommand body_command(const std::string& line, const std::vector<Word>& words) {
+        BodyCommand c;
         for (const Word& w : words) {
             if (w.letter == 'X' || w.letter == 'Y') {
-                auto& target = w.letter == 'X' ? (slot ? x2 : x) : (slot ? y2 : y);
+                auto& target = w.letter == 'X' ? (c.slot ? c.x2 : c.x) : (c.slot ? c.y2 : c.y);
                 if (target) fail("two " + std::string(1, w.letter) + " coordinates in " + line);
                 target = w.text;
                 continue;
@@ -613,78 +643,72 @@ private:
                 fail("cannot read '" + line.substr(0, 40) + "'");
             }
             if (w.letter == 'R') {
-                if (repeat || code < 1) fail("cannot read the repeat code in " + line);
-                repeat = code;
-                continue;
-            }
-            if (w.letter == 'M') {
-                m_codes.push_back(code);
-                continue;
-            }
-            switch (code) {
-                case 0:
-                    rout_ = true;
-                    linear_ = false;
-                    break;
-                case 1:
-                    rout_ = true;
-                    linear_ = true;
-                    break;
-                case 2:
-                case 3:
-                    fail("circular routing (G02/G03) is not supported: " + line);
-                case 4:
-                    return;  // dwell: its X is a time
-                case 5:
-                case 81:
-                    flush_path();
-                    rout_ = false;
-                    break;
-                case 85:
-                    if (!x && !y) fail("G85 slot without a start point: " + line);
-                    slot = true;
-                    break;
-                case 90:
-                    incremental_ = false;
-                    break;
-                case 91:
-                    incremental_ = true;
-                    break;
-                case 93:
-                    zero_set = true;
-                    break;
-                case 40:
-                case 41:
-                case 42:
-                    break;  // cutter compensation: the centre line is what is drilled
-                default:
-                    fail("unsupported command G" + std::string(w.text) + ": " + line);
+                if (c.repeat || code < 1) fail("cannot read the repeat code in " + line);
+                c.repeat = code;
+            } else if (w.letter == 'M') {
+                c.m_codes.push_back(code);
+            } else {
+                g_code(code, w, line, c);
+                if (c.dwell) return c;
             }
         }
-        move = x || y;
-        if (repeat) {
-            repeat_holes(line, repeat, x, y);
-        } else if (zero_set) {
-            origin_ = Point{x ? coordinate(*x) : 0.0, y ? coordinate(*y) : 0.0};
-            job_.relied.push_back(line + where() + ": origin moved");
-        } else if (slot) {
-            const Point start = position(current_, x, y);
-            const Point end = position(start, x2, y2);
-            row({start, end}, "a slot");
-            ++job_.slots;
-            current_ = end;
-        } else if (move) {
-            const Point p = position(current_, x, y);
-            if (!rout_) {
-                drill(p);
-            } else if (!path_.empty() && linear_) {
-                path_.push_back(p);
-            } else if (!path_.empty()) {
-                fail("a rapid move (G00) while the router is down: " + line);
-            }
-            current_ = p;
+        return c;
+    }
+
+    // One G code: the routing, distance and tool-path modes it sets, or what it marks in `c`.
+    void g_code(int code, const Word& w, const std::string& line, BodyCommand& c) {
+        switch (code) {
+            case 0:
+                rout_ = true;
+                linear_ = false;
+                break;
+            case 1:
+                rout_ = true;
+                linear_ = true;
+                break;
+            case 2:
+            case 3:
+                fail("circular routing (G02/G03) is not supported: " + line);
+            case 4:
+                c.dwell = true;
+                break;
+            case 5:
+            case 81:
+                flush_path();
+                rout_ = false;
+                break;
+            case 85:
+                if (!c.x && !c.y) fail("G85 slot without a start point: " + line);
+                c.slot = true;
+                break;
+            case 90:
+                incremental_ = false;
+                break;
+            case 91:
+                incremental_ = true;
+                break;
+            case 93:
+                c.zero_set = true;
+                break;
+            case 40:
+            case 41:
+            case 42:
+                break;  // cutter compensation: the centre line is what is drilled
+            default:
+                fail("unsupported command G" + std::string(w.text) + ": " + line);
         }
-        for (const int code : m_codes) m_code(code, line);
+    }
+
+    // A move to `p`: a hole when drilling, a point of the path while the router is down.
+    void move_to(const Point& p, const std::string& line) {
+        if (!rout_) {
+            drill(p);
+        } else if (!path_.empty() && linear_) {
+            path_.push_back(p);
+        } else if (!path_.empty()) {
+            fail("a rapid move (G00) while the router is down: " + line);
+        }
+        current_ = p;
     }
 
     // "R4X2540": four more holes, each this step from the one before (a row of pads).
@@ -754,28 +778,28 @@ private:
     }
 
     ByteSource source_;
-    bool given_;
-    std::optional<ExcellonFormat> fallback_;
-    bool probe_;
-    Evidence evidence_;
-    DrillJob job_;
-    ExcellonFormat format_;
-    const Generator* generator_ = nullptr;
-    std::int64_t generator_line_ = 0;
-    std::int64_t line_number_ = 0;
-    bool header_ = false;
-    bool ended_ = false;
-    bool incremental_ = false;
-    bool rout_ = false;
-    bool linear_ = false;
-    bool decimal_seen_ = false;
-    bool implied_seen_ = false;
-    bool sizeless_warned_ = false;
-    bool repeat_seen_ = false;
-    std::int32_t tool_ = 0;
-    Point current_;
-    Point origin_;
-    std::vector<Point> path_;
+    bool given_;                              // the format came from --excellon-format
+    std::optional<ExcellonFormat> fallback_;  // fills what the file leaves unstated
+    bool probe_;                              // reading only for the evidence
+    Evidence evidence_;                       // what the numbers and comments show of the format
+    DrillJob job_;                            // the holes and tools read so far
+    ExcellonFormat format_;                   // units, zeros and digits as known so far
+    const Generator* generator_ = nullptr;    // the CAD program a comment named, if any
+    std::int64_t generator_line_ = 0;         // where it was named
+    std::int64_t line_number_ = 0;            // of the line being read, from 1
+    bool header_ = false;                     // between M48 and % (or M95)
+    bool ended_ = false;                      // M30 or M00 read: the rest is not the job
+    bool incremental_ = false;                // G91 or ICI,ON: coordinates are steps
+    bool rout_ = false;                       // G00/G01 mode: moves route instead of drilling
+    bool linear_ = false;                     // G01: the router cuts along the move
+    bool decimal_seen_ = false;               // a number with a decimal point was read
+    bool implied_seen_ = false;               // a number without one was read
+    bool sizeless_warned_ = false;            // the report already says a route tool has no size
+    bool repeat_seen_ = false;                // an Rn repeat code was read
+    std::int32_t tool_ = 0;                   // the tool holes are drilled with now
+    Point current_;                           // where the last move ended, in mm
+    Point origin_;                            // the origin G93 set, in mm
+    std::vector<Point> path_;                 // the routed path while the router is down (M15)
 };
 
 }  // namespace
