@@ -391,13 +391,14 @@ private:
         return false;
     }
 
-    // Moves the stretch s1..s2 (s2 following s1 forward) between x and y = succ(x).
-    void move_segment(std::uint32_t s1, std::uint32_t s2, std::uint32_t x, std::uint32_t y,
+    // Moves the stretch from head to tail (tail following head forward) between x and
+    // y = succ(x).
+    void move_segment(std::uint32_t head, std::uint32_t tail, std::uint32_t x, std::uint32_t y,
                       bool reversed) {
-        const std::uint32_t p = pred(s1), n = succ(s2);
-        move2(p, s1, x, y);
-        if (x != n) move2(p, x, n, s2);
-        if (!reversed) move2(x, s2, s1, y);
+        const std::uint32_t p = pred(head), n = succ(tail);
+        move2(p, head, x, y);
+        if (x != n) move2(p, x, n, tail);
+        if (!reversed) move2(x, tail, head, y);
     }
 
     bool try_or_opt(std::uint32_t a) {
@@ -407,18 +408,18 @@ private:
                 // The stretch of `len` nodes that starts (forward) or ends (backward) at a.
                 std::uint32_t e = a;
                 for (std::uint32_t m = 1; m < len; ++m) e = forward ? succ(e) : pred(e);
-                const std::uint32_t s1 = forward ? a : e, s2 = forward ? e : a;
+                const std::uint32_t head = forward ? a : e, tail = forward ? e : a;
                 if (len == 1 && !forward) continue;
-                const std::uint32_t p = pred(s1), nx = succ(s2);
-                const std::int64_t g0 = dist(p, s1) + dist(s2, nx) - dist(p, nx);
+                const std::uint32_t p = pred(head), nx = succ(tail);
+                const std::int64_t g0 = dist(p, head) + dist(tail, nx) - dist(p, nx);
                 if (g0 <= 0) continue;
                 auto inside = [&](std::uint32_t v) {
-                    for (std::uint32_t w = s1;; w = succ(w)) {
+                    for (std::uint32_t w = head;; w = succ(w)) {
                         if (w == v) return true;
-                        if (w == s2) return false;
+                        if (w == tail) return false;
                     }
                 };
-                for (const std::uint32_t end : {s1, s2}) {
+                for (const std::uint32_t end : {head, tail}) {
                     for (std::uint32_t m = 0; m < neighbour_count(end); ++m) {
                         const std::uint32_t c = neighbour(end, m);
                         if (dist(end, c) >= g0) break;
@@ -429,13 +430,13 @@ private:
                             const std::uint32_t y = after ? succ(c) : c;
                             if (inside(x) || inside(y)) continue;
                             // x = p, y = nx cannot happen: p and nx are not joined yet.
-                            const std::uint32_t near_x = after ? end : (end == s1 ? s2 : s1);
-                            const std::uint32_t near_y = near_x == s1 ? s2 : s1;
+                            const std::uint32_t near_x = after ? end : (end == head ? tail : head);
+                            const std::uint32_t near_y = near_x == head ? tail : head;
                             const std::int64_t add = dist(x, near_x) + dist(near_y, y) - dist(x, y);
                             if (g0 - add <= 0) continue;
-                            move_segment(s1, s2, x, y, near_x == s2);
+                            move_segment(head, tail, x, y, near_x == tail);
                             gained_ += g0 - add;
-                            for (const std::uint32_t v : {p, nx, s1, s2, x, y}) push(v);
+                            for (const std::uint32_t v : {p, nx, head, tail, x, y}) push(v);
                             return true;
                         }
                     }
