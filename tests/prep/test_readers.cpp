@@ -15,14 +15,13 @@
 #include "excellon.h"
 #include "hpgl.h"
 #include "job_file_folder.h"
+#include "prep_run.h"
 #include "source.h"
 
 namespace prep {
 namespace {
 
-std::string data(const std::string& name) {
-    return std::string(PREP_DATA) + "/" + name;
-}
+using testing_support::data;
 
 struct ExpectedHole {
     double x, y;
