@@ -2,44 +2,40 @@
 #include "writers.h"
 
 #include <cerrno>
-#include <charconv>
 #include <string>
+
+#include "base/line_writer.h"
 
 namespace prep {
 
 namespace {
 
-// Lines gathered in a buffer and handed to the file in large blocks.
+// The controller's buffered lines, with a failed write or a job too long for the controller
+// ending the conversion at once.
 class Lines {
 public:
-    explicit Lines(std::FILE* file) : file_(file) { buffer_.reserve(1 << 16); }
-    ~Lines() = default;  // callers flush; an unfinished file is thrown away anyway
+    explicit Lines(std::FILE* file) : out_(file) {}
 
-    void text(const char* t) { buffer_.append(t); }
-    void number(std::int64_t v) {
-        char digits[24];
-        buffer_.append(digits, std::to_chars(digits, digits + sizeof digits, v).ptr);
+    template <typename... Pieces>
+    void line(const Pieces&... pieces) {
+        out_.joined(pieces...);
+        check();
     }
-    void end_line() {
-        buffer_.push_back('\n');
-        if (buffer_.size() >= (1 << 16)) flush();
-    }
-    std::int64_t bytes() const { return written_ + static_cast<std::int64_t>(buffer_.size()); }
     void flush() {
-        if (std::fwrite(buffer_.data(), 1, buffer_.size(), file_) != buffer_.size()) {
-            throw WriteFailed(errno);
-        }
-        written_ += static_cast<std::int64_t>(buffer_.size());
-        buffer_.clear();
-        if (written_ > MAX_JOB_BYTES) {
+        out_.flush();
+        check();
+    }
+    std::int64_t bytes() const { return out_.bytes(); }
+
+private:
+    void check() const {
+        if (out_.failed()) throw WriteFailed(out_.error() ? out_.error() : EIO);
+        if (out_.bytes() > MAX_JOB_BYTES) {
             throw PrepError("an output would be longer than the controller's 2 GB limit");
         }
     }
 
-private:
-    std::FILE* file_;
-    std::string buffer_;
-    std::int64_t written_ = 0;
+    LineWriter out_;
 };
 
 }  // namespace
@@ -49,14 +45,9 @@ DrillWritten write_drill(std::FILE* file, const HoleList& holes,
     Lines out(file);
     for (const std::uint32_t i : order) {
         const IntPoint p = round_mm(t.apply(holes.point(i)));
-        out.text("X");
-        out.number(p.x);
-        out.text("Y");
-        out.number(p.y);
-        out.end_line();
+        out.line("X", p.x, "Y", p.y);
     }
-    out.text("M30");
-    out.end_line();
+    out.line("M30");
     out.flush();
     return DrillWritten{static_cast<std::int64_t>(order.size()), out.bytes()};
 }
@@ -65,28 +56,20 @@ PlotWritten write_plot(std::FILE* file, const PlotJob& job, const Transform& t) 
     Lines out(file);
     PlotWritten w;
     auto point = [&](const IntPoint& p) {
-        out.text("PA");
-        out.number(p.x - PLOT_X_SHIFT_MM);
-        out.text(",");
-        out.number(p.y);
-        out.text(";");
-        out.end_line();
+        out.line("PA", p.x - PLOT_X_SHIFT_MM, ",", p.y, ";");
         ++w.vertices;
     };
     // The plotter's initialisation, which the controller skips: a job opened afresh starts with
     // no pen command seen.
-    out.text("IN;");
-    out.end_line();
+    out.line("IN;");
     IntPoint last;
     for (std::size_t s = 0; s < job.stroke_count(); ++s) {
         const std::size_t begin = job.starts[s];
         const std::size_t end = job.stroke_end(s);
         const IntPoint first = round_mm(t.apply(job.points[begin]));
-        out.text("PU;");
-        out.end_line();
+        out.line("PU;");
         point(first);
-        out.text("PD;");
-        out.end_line();
+        out.line("PD;");
         // The first point again, a cut of length zero: the controller's preview draws a stroke
         // from the point after PD on, so without it the stroke's first cut would be missing.
         point(first);
@@ -106,8 +89,7 @@ PlotWritten write_plot(std::FILE* file, const PlotJob& job, const Transform& t) 
         last = previous;
         ++w.strokes;
     }
-    out.text("PU;");
-    out.end_line();
+    out.line("PU;");
     point(last);
     out.flush();
     w.bytes = out.bytes();

@@ -7,10 +7,10 @@
 #include <optional>
 #include <string_view>
 
+#include "base/line_writer.h"
 #include "jobs/drill_file.h"
 #include "jobs/job.h"
 #include "jobs/plot_file.h"
-#include "line_writer.h"
 #include "version.h"  // CNCMIREL_VERSION
 
 namespace sim {

@@ -12,6 +12,8 @@
 
 #include "base/job_kind.h"
 
+class LineWriter;
+
 namespace sim {
 
 // Exit statuses.
@@ -53,7 +55,6 @@ int run_job(const RunOptions& options, std::FILE* out, std::FILE* err);
 // Shared by the verbs: one error line on `err`, and the readability check of a job file
 // (false, with its error line, when the file cannot be opened for reading as a job).
 void report_error(std::FILE* err, std::string_view text);
-class LineWriter;
 // Flushes the lines; EXIT_OK, or EXIT_USAGE with an error line when any write failed.
 int finish_output(LineWriter& lines, std::FILE* err);
 bool check_job_file(const std::string& job_file, std::FILE* err);
