@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/controls.h"
+#include "base/files.h"    // folder_of
 #include "base/helpers.h"  // open_regular_file
 #include "base/texts.h"
 #include "platform/window.h"
@@ -95,12 +96,6 @@ bool write_all(int fd, const std::uint8_t* data, std::size_t size) {
         size -= static_cast<std::size_t>(n);
     }
     return true;
-}
-
-std::string folder_of(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 // Whether the kernel's guard against links planted in shared folders would refuse to follow the

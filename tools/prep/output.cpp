@@ -11,16 +11,12 @@
 #include <cstring>
 #include <set>
 
+#include "base/files.h"
 #include "model.h"
 
 namespace prep {
 
 namespace {
-
-std::string folder_of(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "" : path.substr(0, slash + 1);
-}
 
 std::string name_of(const std::string& path) {
     const std::size_t slash = path.rfind('/');
@@ -32,23 +28,7 @@ bool exchange(const std::string& a, const std::string& b) {
     return ::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0;
 }
 
-// Makes renames in `folder` survive a power cut; a folder that cannot be opened is left.
-void sync_folder(const std::string& folder) {
-    const int fd =
-        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
-}
-
 }  // namespace
-
-bool same_file(const std::string& a, const std::string& b) {
-    struct stat sa {
-    }, sb{};
-    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
-}
 
 std::string cannot_write(const std::string& path, int error) {
     return "cannot write " + path + ": " + std::strerror(error);
@@ -78,7 +58,7 @@ std::FILE* OutputSet::open(const std::string& final_path) {
     const std::size_t dot = name.rfind('.');
     const std::string ext =
         dot == std::string::npos || name.size() - dot > 8 ? "" : name.substr(dot);
-    std::string temp = folder_of(final_path) + ".prep-XXXXXX" + ext;
+    std::string temp = folder_of(final_path) + "/.prep-XXXXXX" + ext;
     const int fd = ::mkstemps(temp.data(), static_cast<int>(ext.size()));
     if (fd < 0) throw PrepError(cannot_write(final_path, errno));
     const mode_t mask = ::umask(0);
@@ -173,7 +153,9 @@ void OutputSet::commit() {
     temps_.clear();
     std::set<std::string> folders;
     for (const std::string& f : finals_) folders.insert(folder_of(f));
-    for (const std::string& folder : folders) sync_folder(folder);
+    // Makes the renames survive a power cut; a folder that cannot be flushed leaves the outputs
+    // in place all the same.
+    for (const std::string& folder : folders) flush_folder(folder);
 }
 
 }  // namespace prep

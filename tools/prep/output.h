@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "base/files.h"  // same_file
+
 namespace prep {
 
 class OutputSet {
@@ -39,9 +41,6 @@ private:
     std::vector<std::string> temps_;
     std::vector<std::FILE*> files_;
 };
-
-// True when both names lead to the same existing file.
-bool same_file(const std::string& a, const std::string& b);
 
 // "cannot write PATH: REASON" for the system error `error`.
 std::string cannot_write(const std::string& path, int error);

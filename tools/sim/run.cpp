@@ -11,10 +11,11 @@
 #include "app/controls.h"
 #include "app/param_file.h"
 #include "app/program.h"
+#include "base/files.h"
+#include "base/line_writer.h"
 #include "drive/motion.h"
 #include "jobs/job.h"
 #include "jobs/preview.h"
-#include "line_writer.h"
 #include "platform/fake/fake.h"
 #include "png.h"
 #include "sim.h"
@@ -253,22 +254,6 @@ bool write_png(OutputFile& file) {
     const std::string png = encode_png(fake::window.last_frame);
     const bool written = file.write(png.data(), png.size());
     return file.close() && written;
-}
-
-// Whether two paths name one file: the same device and inode when both exist, else the same
-// path once links and ".." are resolved (an output not made yet that would become the input).
-bool same_file(const std::string& a, const std::string& b) {
-    struct stat sa {};
-    struct stat sb {};
-    if (::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0) {
-        return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-    }
-    std::error_code ea;
-    std::error_code eb;
-    const std::filesystem::path ca = std::filesystem::weakly_canonical(a, ea);
-    const std::filesystem::path cb = std::filesystem::weakly_canonical(b, eb);
-    if (ea || eb) return a == b;
-    return ca == cb;
 }
 
 // An output file that is one of the run's inputs, or the other output, would be emptied before
