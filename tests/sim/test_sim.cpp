@@ -556,6 +556,8 @@ TEST_F(SimTest, OutputThatCannotBeWrittenEndsWithStatus2) {
 
 // --- the pass limit, in-process ---------------------------------------------------------------
 
+// The result handed to callers says what the "done" line says, and the table in millimetres (100
+// by 100 at 10 steps per mm), also for a run that does not end.
 TEST_F(SimTest, AJobThatOutrunsThePassLimitEndsWithStatus3) {
     sim::RunOptions options;
     options.job_file = data("drill_example.drl");
@@ -565,12 +567,22 @@ TEST_F(SimTest, AJobThatOutrunsThePassLimitEndsWithStatus3) {
     ASSERT_TRUE(out && err);
 
     options.pass_limit = 1285;  // exactly the job's moving passes
-    EXPECT_EQ(sim::run_job(options, out, err), sim::EXIT_OK);
+    sim::RunResult result;
+    EXPECT_EQ(sim::run_job(options, out, err, &result), sim::EXIT_OK);
     EXPECT_EQ(read_fd(out), read_file(data("drill_example.run")));
+    EXPECT_TRUE(result.done);
+    EXPECT_EQ((std::array{result.x, result.y, result.z}), (std::array{0, 0, 100}));
+    EXPECT_EQ(result.passes, 1285u);
+    EXPECT_EQ(result.seconds, "21.417");
+    EXPECT_EQ(result.table_x_mm, 100);
+    EXPECT_EQ(result.table_y_mm, 100);
 
     std::FILE* out2 = std::tmpfile();
     options.pass_limit = 1284;
-    EXPECT_EQ(sim::run_job(options, out2, err), sim::EXIT_PASS_LIMIT);
+    sim::RunResult stopped;
+    EXPECT_EQ(sim::run_job(options, out2, err, &stopped), sim::EXIT_PASS_LIMIT);
+    EXPECT_FALSE(stopped.done);
+    EXPECT_EQ(stopped.table_x_mm, 100);
     EXPECT_EQ(line_count(read_fd(err)), 1u);
     // What happened up to the limit is still listed; no `done` line.
     EXPECT_EQ(last_line(read_fd(out2)), "steps X - 300\n");

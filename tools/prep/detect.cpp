@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "base/helpers.h"  // begins_upper
+#include "hpgl.h"          // listed_mnemonic
 #include "model.h"
 
 namespace prep {
@@ -83,10 +84,7 @@ bool hpgl_mnemonic(std::string_view text) {
     }
     const char m[2] = {static_cast<char>(std::toupper(static_cast<unsigned char>(text[0]))),
                        static_cast<char>(std::toupper(static_cast<unsigned char>(text[1])))};
-    for (std::size_t k = 0; k + 1 < HPGL_FIRST.size(); k += 3) {
-        if (HPGL_FIRST.substr(k, 2) == std::string_view(m, 2)) return true;
-    }
-    return false;
+    return listed_mnemonic(HPGL_FIRST, std::string_view(m, 2));
 }
 
 }  // namespace

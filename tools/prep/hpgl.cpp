@@ -32,13 +32,6 @@ constexpr std::string_view SKIPPED =
 // Skipped commands that draw shapes of their own, which the output leaves out.
 constexpr std::string_view DRAWING = "EA ER EW RA RR WG BZ BR PE FP EP";
 
-bool listed(std::string_view list, std::string_view mnemonic) {
-    for (std::size_t i = 0; i + 1 < list.size(); i += 3) {
-        if (list.substr(i, 2) == mnemonic) return true;
-    }
-    return false;
-}
-
 class Reader {
 public:
     Reader(const std::string& path, double unit_mm) : source_(path), unit_(unit_mm) {}
@@ -172,7 +165,7 @@ private:
             ++job_.skipped[std::string(m)];
             return;
         }
-        if (listed(SKIPPED, m)) {
+        if (listed_mnemonic(SKIPPED, m)) {
             if (m == "SM")
                 symbol_mode();
             else
@@ -480,7 +473,7 @@ PlotJob read_hpgl(const std::string& path, double unit_mm) {
 }
 
 bool hpgl_drawing_command(std::string_view mnemonic) {
-    return listed(DRAWING, mnemonic);
+    return listed_mnemonic(DRAWING, mnemonic);
 }
 
 }  // namespace prep

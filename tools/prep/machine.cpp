@@ -1,5 +1,5 @@
-// machine.cpp - timing on the simulator. Each job is run as `cncmirel-sim run` runs it, into a
-// temporary file whose "done" line gives the passes and the seconds.
+// machine.cpp - timing on the simulator. Each job is run as `cncmirel-sim run` runs it; its
+// result gives the passes, the seconds and the table.
 #include "machine.h"
 
 #include <unistd.h>
@@ -10,8 +10,6 @@
 #include <optional>
 
 #include "app/param_file.h"
-#include "base/settings.h"
-#include "drive/motion.h"
 #include "model.h"
 #include "sim.h"
 
@@ -28,26 +26,6 @@ std::string read_all(std::FILE* file) {
     for (std::size_t got; (got = std::fread(block, 1, sizeof block, file)) > 0;)
         text.append(block, got);
     return text;
-}
-
-// The "done X Y Z passes N seconds S" line of a run's listing.
-bool done_line(std::FILE* file, MachineJob& job) {
-    std::rewind(file);
-    char line[512];
-    bool found = false;
-    while (std::fgets(line, sizeof line, file)) {
-        if (std::strncmp(line, "done ", 5) != 0) continue;
-        long long x = 0, y = 0, z = 0;
-        unsigned long long passes = 0;
-        char seconds[64] = {};
-        if (std::sscanf(line, "done %lld %lld %lld passes %llu seconds %63s", &x, &y, &z, &passes,
-                        seconds) == 5) {
-            job.passes = passes;
-            job.seconds = seconds;
-            found = true;
-        }
-    }
-    return found;
 }
 
 }  // namespace
@@ -77,7 +55,8 @@ MachineReport check_on_machine(const std::string& params_path,
     for (const std::string& path : job_paths) {
         MachineJob job;
         job.path = path;
-        std::FILE* out = std::tmpfile();
+        // The run's listing is not needed, only its result and, when it fails, its error.
+        std::FILE* out = std::fopen("/dev/null", "w");
         std::FILE* err = std::tmpfile();
         if (!out || !err) {
             job.error = "no temporary file for the run";
@@ -85,20 +64,24 @@ MachineReport check_on_machine(const std::string& params_path,
             sim::RunOptions options;
             options.job_file = path;
             options.params_file = params;
-            const int status = sim::run_job(options, out, err);
-            if (status != sim::EXIT_OK || !done_line(out, job)) {
+            sim::RunResult result;
+            const int status = sim::run_job(options, out, err, &result);
+            if (status == sim::EXIT_OK && result.done) {
+                job.passes = result.passes;
+                job.seconds = result.seconds;
+            } else {
                 job.error = read_all(err);
                 while (!job.error.empty() && job.error.back() == '\n') job.error.pop_back();
                 if (job.error.empty()) job.error = "the run gave no result";
-                job.seconds.clear();
+            }
+            if (result.table_x_mm > 0 || result.table_y_mm > 0) {
+                report.table_x_mm = result.table_x_mm;
+                report.table_y_mm = result.table_y_mm;
             }
         }
         if (out) std::fclose(out);
         if (err) std::fclose(err);
         report.jobs.push_back(job);
-        // The applied table, in millimetres, as the controller's start-up worked it out.
-        report.table_x_mm = machine_state.travel_limit_x / applied_settings.steps_per_mm_x;
-        report.table_y_mm = machine_state.travel_limit_y / applied_settings.steps_per_mm_y;
     }
     if (!folder.empty()) {
         ::unlink(params.c_str());

@@ -12,7 +12,9 @@
 #include "app/param_file.h"
 #include "app/program.h"
 #include "base/files.h"
+#include "base/helpers.h"  // per_mm
 #include "base/line_writer.h"
+#include "base/settings.h"
 #include "drive/motion.h"
 #include "jobs/job.h"
 #include "jobs/preview.h"
@@ -285,7 +287,7 @@ bool outputs_apart(const RunOptions& options, std::FILE* err) {
 
 }  // namespace
 
-int run_job(const RunOptions& options, std::FILE* out, std::FILE* err) {
+int run_job(const RunOptions& options, std::FILE* out, std::FILE* err, RunResult* result) {
     if (!check_job_file(options.job_file, err)) return EXIT_USAGE;
     if (!outputs_apart(options, err)) return EXIT_USAGE;
     OutputFile port_log_file;
@@ -298,6 +300,10 @@ int run_job(const RunOptions& options, std::FILE* out, std::FILE* err) {
     LineWriter lines(out);
     Recorder recorder(lines);
     if (!start_controller(options, recorder, lines, err)) return EXIT_USAGE;
+    if (result) {
+        result->table_x_mm = per_mm(machine_state.travel_limit_x, applied_settings.steps_per_mm_x);
+        result->table_y_mm = per_mm(machine_state.travel_limit_y, applied_settings.steps_per_mm_y);
+    }
     if (!open_job(options, lines, err)) return EXIT_USAGE;
     PortLog port_log(port_log_file);
     if (port_log_file.is_open()) {
@@ -315,8 +321,17 @@ int run_job(const RunOptions& options, std::FILE* out, std::FILE* err) {
     }
     recorder.flush_steps();
     const MachineState& m = machine_state;
+    const std::string seconds = seconds_text(totals.frames, options.refresh_hz);
     lines.line("done", m.current_x, m.current_y, m.current_z, "passes", totals.moving_passes,
-               "seconds", seconds_text(totals.frames, options.refresh_hz));
+               "seconds", seconds);
+    if (result) {
+        result->done = true;
+        result->x = m.current_x;
+        result->y = m.current_y;
+        result->z = m.current_z;
+        result->passes = totals.moving_passes;
+        result->seconds = seconds;
+    }
 
     int status = finish_output(lines, err);
     if (port_log_file.is_open() && !port_log.close()) {

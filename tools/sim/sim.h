@@ -41,6 +41,17 @@ struct RunOptions {
     std::uint64_t pass_limit = PASS_LIMIT;
 };
 
+// What a run ends with, for callers that time jobs: where the machine stands (steps), the
+// moving passes and the seconds as the "done" line shows them, and the table the controller's
+// start-up worked out, in whole millimetres (also when the job itself fails).
+struct RunResult {
+    bool done = false;  // the job ran to its end
+    std::int32_t x = 0, y = 0, z = 0;
+    std::uint64_t passes = 0;
+    std::string seconds;
+    std::int32_t table_x_mm = 0, table_y_mm = 0;
+};
+
 // The usage text printed by --help.
 const char* usage_text();
 
@@ -50,7 +61,7 @@ int run_command_line(const std::vector<std::string>& args, std::FILE* out, std::
 
 // The two verbs, with their options already checked; each refuses a job file it cannot read.
 int inspect_job(const InspectOptions& options, std::FILE* out, std::FILE* err);
-int run_job(const RunOptions& options, std::FILE* out, std::FILE* err);
+int run_job(const RunOptions& options, std::FILE* out, std::FILE* err, RunResult* result = nullptr);
 
 // Shared by the verbs: one error line on `err`, and the readability check of a job file
 // (false, with its error line, when the file cannot be opened for reading as a job).
