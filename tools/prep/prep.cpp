@@ -155,6 +155,14 @@ struct Jobs {
     bool drills = false, plots = false;
 };
 
+// Writes one job output of the conversion with `write` and remembers it for the machine check.
+template <typename Write>
+auto write_job(OutputSet& outputs, Jobs& jobs, const std::string& name, Write&& write) {
+    jobs.indices.push_back(outputs.final_paths().size());
+    jobs.names.push_back(name);
+    return write_output(outputs, name, std::forward<Write>(write));
+}
+
 // What ordering needs to know of the machine and of the time left for it.
 struct Ordering {
     Options::Order order = Options::Order::shortest;
@@ -176,13 +184,26 @@ struct Ordering {
     }
 };
 
-// A temporary job file of the given kind beside the system's others, for timing only.
-std::string temporary_job(const char* ext) {
+// A copy of a job in the file's order, written by `write` into a temporary job file of the kind
+// `ext` for timing only, and remembered in `jobs` so that it is timed and then removed.
+template <typename Write>
+void write_timing_copy(Jobs& jobs, const char* ext, Write&& write) {
     std::string name = std::string("/tmp/cncmirel-prep-XXXXXX") + ext;
     const int fd = ::mkstemps(name.data(), 4);
     if (fd < 0) throw PrepError("cannot make a temporary file for timing");
-    ::close(fd);
-    return name;
+    jobs.file_order.push_back(name);
+    std::FILE* file = ::fdopen(fd, "wb");
+    if (!file) {
+        ::close(fd);
+        throw PrepError("cannot write a temporary file for timing");
+    }
+    try {
+        write(file);
+    } catch (const WriteFailed& e) {
+        std::fclose(file);
+        throw PrepError(cannot_write(name, e.error));
+    }
+    if (std::fclose(file) != 0) throw PrepError("cannot write " + name);
 }
 
 // The holes of `order` on the short tour: holes that land on the same whole unit are drilled
@@ -249,21 +270,11 @@ void write_drill_input(const Options& o, const BoardInput& in, const Transform& 
             name = tool_file(in.output, it == job.tools.end() ? Tool{tool, 0} : it->second);
         }
         std::optional<std::int64_t> before;
-        std::string file_order_job;
         if (ord.order != Options::Order::file) {
             before = drill_cost(job.holes, order, t, ord);
             if (ord.timed) {
-                file_order_job = temporary_job(".drl");
-                jobs.file_order.push_back(file_order_job);
-                std::FILE* file = std::fopen(file_order_job.c_str(), "wb");
-                if (!file) throw PrepError("cannot write a temporary file for timing");
-                try {
-                    write_drill(file, job.holes, order, t);
-                } catch (const WriteFailed& e) {
-                    std::fclose(file);
-                    throw PrepError(cannot_write(file_order_job, e.error));
-                }
-                if (std::fclose(file) != 0) throw PrepError("cannot write " + file_order_job);
+                write_timing_copy(jobs, ".drl",
+                                  [&](std::FILE* file) { write_drill(file, job.holes, order, t); });
             }
             const auto deadline = ord.slice(order.size());
             if (ord.order == Options::Order::nearest) {
@@ -280,11 +291,10 @@ void write_drill_input(const Options& o, const BoardInput& in, const Transform& 
         }
         const std::int64_t travel = drill_cost(job.holes, order, t, ord);
         const std::int64_t shared = shared_positions(job.holes, order, t);
-        jobs.indices.push_back(outputs.final_paths().size());
-        const DrillWritten w = write_output(
-            outputs, name, [&](std::FILE* file) { return write_drill(file, job.holes, order, t); });
+        const DrillWritten w = write_job(outputs, jobs, name, [&](std::FILE* file) {
+            return write_drill(file, job.holes, order, t);
+        });
         report.drill_output(name, w.holes, travel, before, shared);
-        jobs.names.push_back(name);
     }
     jobs.drills = true;
 }
@@ -338,27 +348,15 @@ void write_plot_input(const BoardInput& in, const Transform& t, Ordering& ord, O
         ordered = reordered(in.plot, runs, rounded);
         job = &ordered;
         if (ord.timed) {
-            const std::string copy = temporary_job(".plt");
-            jobs.file_order.push_back(copy);
-            std::FILE* file = std::fopen(copy.c_str(), "wb");
-            if (!file) throw PrepError("cannot write a temporary file for timing");
-            try {
-                write_plot(file, in.plot, t);
-            } catch (const WriteFailed& e) {
-                std::fclose(file);
-                throw PrepError(cannot_write(copy, e.error));
-            }
-            if (std::fclose(file) != 0) throw PrepError("cannot write " + copy);
+            write_timing_copy(jobs, ".plt", [&](std::FILE* file) { write_plot(file, in.plot, t); });
         }
     } else if (ord.timed) {
         jobs.file_order.emplace_back();
     }
-    jobs.indices.push_back(outputs.final_paths().size());
-    report.plot_output(in.output, write_output(outputs, in.output, [&](std::FILE* file) {
+    report.plot_output(in.output, write_job(outputs, jobs, in.output, [&](std::FILE* file) {
                            return write_plot(file, *job, t);
                        }));
     if (travel) report.plot_travel(*travel, *before);
-    jobs.names.push_back(in.output);
     jobs.plots = true;
 }
 
