@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "app/controls.h"
-#include "base/files.h"    // folder_of
+#include "base/files.h"    // folder_of, flush_to_disk
 #include "base/helpers.h"  // open_regular_file
 #include "base/texts.h"
 #include "platform/window.h"
@@ -67,7 +67,6 @@ std::optional<ParamValues> read_param_file(const std::string& path) {
 }
 
 bool (*param_write_fault)(ParamWriteStep step) = nullptr;
-int (*param_fsync)(int fd) = ::fsync;
 
 namespace {
 
@@ -239,7 +238,7 @@ bool write_in_place(const std::string& path, const ParamBytes& bytes) {
     if (n >= 0 && n != static_cast<ssize_t>(bytes.size())) errno = EIO;
     bool ok = n == static_cast<ssize_t>(bytes.size());
     ok = ok && ::ftruncate(fd, static_cast<off_t>(bytes.size())) == 0;
-    ok = ok && !fault(ParamWriteStep::flush) && param_fsync(fd) == 0;
+    ok = ok && !fault(ParamWriteStep::flush) && flush_to_disk(fd) == 0;
     const int cause = errno;
     if (::close(fd) != 0) return false;
     errno = cause;
@@ -288,7 +287,7 @@ bool fill_new_file(int fd, const struct stat* old, const ParamBytes& bytes, bool
         if (::fchmod(fd, 0666 & ~mask) != 0) return false;
     }
     return !fault(ParamWriteStep::write) && write_all(fd, bytes.data(), bytes.size()) &&
-           !fault(ParamWriteStep::flush) && param_fsync(fd) == 0;
+           !fault(ParamWriteStep::flush) && flush_to_disk(fd) == 0;
 }
 
 // Gives the nameless file `fd` a temporary name in `folder`; false when it cannot (ENOENT when
@@ -386,7 +385,7 @@ bool write_param_file(const std::string& path, const ParamValues& values) {
         unflushed = cause_now();
     } else if (lock.fd() < 0) {
         unflushed = lock.open_error();
-    } else if (param_fsync(lock.fd()) != 0) {
+    } else if (flush_to_disk(lock.fd()) != 0) {
         unflushed = cause_now();
     }
     if (unflushed != 0) {

@@ -36,9 +36,8 @@ enum class ParamWriteStep { create, keep_owner, write, flush, name, replace, flu
 // For tests: called before each step; returning true makes the step fail, with the errno the
 // hook sets (EIO when it sets none).
 extern bool (*param_write_fault)(ParamWriteStep step);
-// Every flush of that write to the disk, the new file's and the folder's, goes through this
-// (fsync); a test may watch which descriptors are flushed.
-extern int (*param_fsync)(int fd);
+// Every flush of that write to the disk, the new file's and the folder's, goes through
+// flush_to_disk (base/files.h); a test may watch which descriptors are flushed.
 
 // Where start-up reads the parameters and exit writes them: "Param.ini" in the working
 // directory (a dry-run tool may point it elsewhere).

@@ -1,5 +1,5 @@
 // files.h - what every writer of files shares: whether two names lead to one file, the folder
-// a file lies in, and flushing a folder so that a rename in it survives a power cut.
+// a file lies in, and flushing files and folders so that a rename survives a power cut.
 #pragma once
 
 #include <fcntl.h>
@@ -35,12 +35,15 @@ inline std::string folder_of(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// Flushes the folder `folder` to the disk with `sync` (fsync, or a test's stand-in): 0, or the
-// errno of the open or the flush that failed.
-inline int flush_folder(const std::string& folder, int (*sync)(int) = ::fsync) {
+// Every flush of a written file or its folder to the disk goes through this (fsync), so that a
+// test may watch which descriptors are flushed and when.
+inline int (*flush_to_disk)(int fd) = ::fsync;
+
+// Flushes the folder `folder` to the disk: 0, or the errno of the open or the flush that failed.
+inline int flush_folder(const std::string& folder) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return errno != 0 ? errno : EIO;
-    const int error = sync(fd) == 0 ? 0 : (errno != 0 ? errno : EIO);
+    const int error = flush_to_disk(fd) == 0 ? 0 : (errno != 0 ? errno : EIO);
     ::close(fd);
     return error;
 }

@@ -3,6 +3,7 @@
 // machine check, and the failures that must leave nothing written.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "app/param_file.h"
+#include "base/files.h"  // flush_to_disk
 #include "job_file_folder.h"
 #include "jobs/drill_file.h"
 #include "jobs/plot_file.h"
@@ -650,6 +652,49 @@ TEST(OutputSet, RenamesIntoPlaceAllOrNone) {
     EXPECT_EQ(read_file(folder.path("a.drl")), "new a\n");
     EXPECT_EQ(read_file(folder.path("b.drl")), "new b\n");
     EXPECT_EQ(names_in(folder), (std::vector<std::string>{"a.drl", "b.drl"}));
+}
+
+struct Flushed {
+    ino_t inode;
+    bool folder;
+    off_t size;
+};
+std::vector<Flushed> flushed;
+
+int watch_flush(int fd) {
+    struct stat st {};
+    ::fstat(fd, &st);
+    flushed.push_back({st.st_ino, S_ISDIR(st.st_mode), st.st_size});
+    return ::fsync(fd);
+}
+
+// As for the controller's parameters, a power cut never leaves a half-written job: every output
+// is on the disk whole before any takes its name, and the folder after the last rename.
+TEST(OutputSet, FlushesEveryOutputWholeBeforeTheRenamesThenTheFolder) {
+    JobFileFolder folder;
+    const std::string in =
+        folder.write("in.drl", "M48\nMETRIC\nT1C0.8\nT2C1.0\n%\nT1\nX1.0Y1.0\nT2\nX2.0Y2.0\nM30\n");
+    flushed.clear();
+    flush_to_disk = watch_flush;
+    const Result r = run({in, "-o", folder.path("b.drl"), "--quiet"});
+    flush_to_disk = ::fsync;
+    ASSERT_EQ(r.status, 0) << r.err;
+    struct stat dir {};
+    ASSERT_EQ(::stat(folder.path("").c_str(), &dir), 0);
+    ASSERT_FALSE(flushed.empty());
+    EXPECT_TRUE(flushed.back().folder);
+    EXPECT_EQ(flushed.back().inode, dir.st_ino);
+    for (const char* name : {"b-T01-0.80mm.drl", "b-T02-1.00mm.drl"}) {
+        SCOPED_TRACE(name);
+        struct stat now {};
+        ASSERT_EQ(::stat(folder.path(name).c_str(), &now), 0);
+        const auto file = std::find_if(flushed.begin(), flushed.end(), [&](const Flushed& f) {
+            return !f.folder && f.inode == now.st_ino;
+        });
+        ASSERT_NE(file, flushed.end());
+        EXPECT_EQ(file->size, now.st_size);
+        EXPECT_LT(file - flushed.begin(), static_cast<std::ptrdiff_t>(flushed.size()) - 1);
+    }
 }
 
 // A write the system refuses is named with its cause, and nothing is written: here a file

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "app/param_file.h"
+#include "base/files.h"  // flush_to_disk
 #include "job_file_folder.h"
 
 namespace fs = std::filesystem;
@@ -147,11 +148,11 @@ TEST_F(ParamFileWrite, FlushesTheNewFileWholeThenTheFolder) {
         ASSERT_TRUE(write_param_file(file, OLD));
         param_write_fault = way.fault;
         flushed.clear();
-        param_fsync = watch_fsync;
+        flush_to_disk = watch_fsync;
         testing::internal::CaptureStderr();
         const bool saved = write_param_file(file, NEW);
         testing::internal::GetCapturedStderr();
-        param_fsync = ::fsync;
+        flush_to_disk = ::fsync;
         param_write_fault = nullptr;
         ASSERT_TRUE(saved);
         struct stat now {};

@@ -86,7 +86,7 @@ void OutputSet::close_all() {
         int error = 0;
         if (std::ferror(f)) {
             error = EIO;  // a write that failed earlier and was not seen
-        } else if (std::fflush(f) != 0 || ::fsync(::fileno(f)) != 0) {
+        } else if (std::fflush(f) != 0 || flush_to_disk(::fileno(f)) != 0) {
             error = errno;
         }
         if (std::fclose(f) != 0 && error == 0) error = errno;
