@@ -245,7 +245,7 @@ TEST(Gerber, AttributesUnitsAndIdentityTransformsAreReadPast) {
     std::string notes;
     for (const std::string& n : x2.notes) notes += n + "\n";
     for (const char* read_past :
-         {"%IPPOS*%", "%OFA0B0*%", "%MIA0B0*%", "%ASAXBY*%", "%IN", "%LN"}) {
+         {"%IPPOS*%", "%OFA0B0*%", "%MIA0B0*%", "%ASAXBY*%", "%ICAS*%", "%IN", "%LN"}) {
         EXPECT_NE(notes.find(read_past), std::string::npos) << read_past;
     }
     ASSERT_EQ(x2.lines.size(), 1u);
@@ -287,6 +287,7 @@ TEST(Gerber, BadInputsAreRefusedWithOffsetAndProblem) {
         {head + "M05*M02*", "unknown code M05"},
         {head + "Q1*M02*", "unknown code Q1"},
         {head + "%XY1*%M02*", "unknown command %XY"},
+        {head + "%s*%M02*", "unknown command %s"},
         {head + "D11*M02*", "byte 41: aperture D11 is not defined"},
         {head + "X200000000000Y0D03*M02*", "beyond 100 m"},
         {head + "X1.2.3Y0D03*M02*", "bad number X1.2.3"},
