@@ -158,8 +158,8 @@ INSTANTIATE_TEST_SUITE_P(
             4,
             1,
             {-5.1, -5.1, 50.1, 25.1},
-            {{0, 5}, {-5, 0}, {45, -5}, {45, 25}, {20 + 5 / std::sqrt(2.0), 5 / std::sqrt(2.0)}},
-            {{0, 0}, {45, 5}, {45, 15}, {22.5, 2.5}}},
+            {{0, 5}, {-5, 0}, {45, -5}, {45, 25}, {20 - 5 / std::sqrt(2.0), 5 / std::sqrt(2.0)}},
+            {{0, 0}, {45, 5}, {45, 15}, {17.5, 2.5}}},
         // Square with a half-disc on top, a square hole cut out by a clear region.
         ShapeCase{"region.gbr",
                   100 + PI * 25 / 2 - 4,
@@ -233,8 +233,8 @@ TEST(Gerber, LinesAreTheDrawsCentresInRuns) {
         }
     }
     // The quarter arc ends where it was asked to.
-    EXPECT_NEAR(arcs.lines[3].back().x, 25, 1e-9);
-    EXPECT_NEAR(arcs.lines[3].back().y, 0, 1e-9);
+    EXPECT_NEAR(arcs.lines[3].back().x, 20, 1e-9);
+    EXPECT_NEAR(arcs.lines[3].back().y, 5, 1e-9);
 }
 
 TEST(Gerber, AttributesUnitsAndIdentityTransformsAreReadPast) {
