@@ -496,6 +496,11 @@ void convert(const Options& o, std::FILE* final_out) {
     if (!o.machine.empty()) machine = read_machine(o.machine);
     std::vector<BoardInput> board = read_board(o.inputs, o.excellon_format, o.hpgl_unit_mm);
     check_plausible_drills(board, o.force);
+    for (const BoardInput& in : board) {
+        if (in.kind == InputKind::gerber) {
+            throw PrepError(in.path + ": Gerber input needs --isolate or --outline");
+        }
+    }
     if (!in_folder && board[0].kind == InputKind::excellon && !ends_with_ext(o.output, ".drl")) {
         usage("the input is a drill file: OUTPUT must end in .drl");
     }
