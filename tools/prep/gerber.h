@@ -3,6 +3,7 @@
 // lines of its draws, from which a board outline is taken.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <string_view>
