@@ -337,7 +337,7 @@ void drop_routed_holes(DrillJob& job) {
     job.path_routed.clear();
 }
 
-PlotJob outline_job(const std::vector<std::vector<Point>>& contours, const OutlineOptions& o) {
+OutlineJob outline_job(const std::vector<std::vector<Point>>& contours, const OutlineOptions& o) {
     ClipperLib::Clipper c;
     for (const std::vector<Point>& ring : contours) {
         Path p = to_path(ring);
@@ -351,6 +351,13 @@ PlotJob outline_job(const std::vector<std::vector<Point>>& contours, const Outli
     off.AddPaths(region, ClipperLib::jtRound, ClipperLib::etClosedPolygon);
     Paths cut;
     off.Execute(cut, to_g(o.tool_mm / 2));
+    OutlineJob result;
+    auto holes = [](const Paths& paths) {
+        return static_cast<std::int64_t>(std::count_if(
+            paths.begin(), paths.end(), [](const Path& p) { return !ClipperLib::Orientation(p); }));
+    };
+    result.cutouts = holes(region);
+    result.too_small = std::max<std::int64_t>(0, result.cutouts - holes(cut));
     // The tabs go in the outer contour of the largest area.
     std::optional<std::size_t> outer;
     double largest = 0;
@@ -361,7 +368,7 @@ PlotJob outline_job(const std::vector<std::vector<Point>>& contours, const Outli
             outer = k;
         }
     }
-    PlotJob job;
+    PlotJob& job = result.cuts;
     for (std::size_t k = 0; k < cut.size(); ++k) {
         if (o.tabs == 0 || k != outer) {
             add_closed(job, cut[k]);
@@ -391,7 +398,7 @@ PlotJob outline_job(const std::vector<std::vector<Point>>& contours, const Outli
         }
     }
     check_points(job, "the outline's cut");
-    return job;
+    return result;
 }
 
 ClipperLib::Paths swept_area(const PlotJob& cuts, double tool_mm) {

@@ -58,7 +58,13 @@ struct OutlineOptions {
 // tool's radius, its outer contour outward and cut-outs inward. With tabs, the outer contour
 // is cut in open strokes with `tabs` gaps, evenly spread, each the tab's width plus the tool's
 // diameter long, where the tool lifts. Throws PrepError when the tabs do not fit.
-PlotJob outline_job(const std::vector<std::vector<Point>>& contours, const OutlineOptions& options);
+struct OutlineJob {
+    PlotJob cuts;
+    std::int64_t cutouts = 0;    // holes in the board
+    std::int64_t too_small = 0;  // of them, too small for the tool: not cut
+};
+OutlineJob outline_job(const std::vector<std::vector<Point>>& contours,
+                       const OutlineOptions& options);
 
 // What an isolation job as written does to the copper, in millimetres of the file.
 struct IsolationCheck {
