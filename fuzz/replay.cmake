@@ -4,7 +4,7 @@
 # fuzzing itself, with clang's engine, is fuzz/run.sh.
 set(FUZZ_DIR ${CMAKE_CURRENT_LIST_DIR})
 foreach(target drill_scan drill_fetch plot_scan plot_fetch numbers param_file prep_excellon
-               prep_hpgl)
+               prep_hpgl prep_gerber)
   add_executable(${target}_replay ${FUZZ_DIR}/${target}_fuzz.cpp ${FUZZ_DIR}/replay_main.cpp)
   target_include_directories(${target}_replay PRIVATE ${FUZZ_DIR})
   if(target MATCHES "^prep_")

@@ -2,6 +2,7 @@
 # Builds the fuzz targets with clang and runs each for a bounded time, one after another.
 #   fuzz/run.sh [seconds per target, default 60] [target ...]
 # Targets: drill_scan drill_fetch plot_scan plot_fetch numbers param_file prep_excellon prep_hpgl
+# prep_gerber
 # (default: all).
 # Work corpora and crash files go to build-fuzz/; the committed seeds in fuzz/corpus/ are
 # only read. Exits 1 when a target crashed, leaked or timed out (its input is kept in
@@ -14,7 +15,8 @@ seconds="${1:-60}"
 shift || true
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] ||
-    targets=(drill_scan drill_fetch plot_scan plot_fetch numbers param_file prep_excellon prep_hpgl)
+    targets=(drill_scan drill_fetch plot_scan plot_fetch numbers param_file prep_excellon prep_hpgl
+             prep_gerber)
 
 if ! command -v clang++ >/dev/null; then
     echo "fuzz: clang++ is not installed (Debian: clang, libclang-rt-dev)" >&2

@@ -21,6 +21,13 @@ desktop-file-validate "$root/fs/usr/share/applications/cncmirel.desktop"
 echo "== appstreamcli validate"
 appstreamcli validate --no-net "$root"/fs/usr/share/metainfo/*.metainfo.xml
 
+# cncmirel-prep reads Gerber layers with the polygon library: the package must pull it in.
+echo "== dependencies"
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "$depends"
+grep -q 'libpolyclipping' <<<"$depends" ||
+    { echo "the package does not depend on the polygon library cncmirel-prep uses" >&2; exit 1; }
+
 echo "== installed programs"
 version=$(dpkg-deb -f "$deb" Version)
 for program in "$root"/fs/usr/bin/*; do

@@ -646,8 +646,6 @@ TEST(Detect, KindFromContentAndRefusedFormats) {
     const std::vector<std::pair<std::string, std::string>> refused = {
         {"", "empty"},
         {" \n\n", "empty"},
-        {"G04 board*\n%FSLAX46Y46*%\n", "Gerber"},
-        {"%FSLAX24Y24*%\n%MOIN*%\n", "Gerber"},
         {"\x1b%-12345X@PJL ENTER LANGUAGE=HPGL2\r\n\x1b%0BIN;", "PCL"},
         {std::string("\x01\x02\0\0", 4), "binary data (byte 1 at offset 0)"},
         {"hello world", "neither"}};

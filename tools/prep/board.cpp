@@ -41,8 +41,10 @@ std::vector<BoardInput> read_board(const std::vector<std::string>& paths,
         if (in.kind == InputKind::excellon) {
             in.drill = read_excellon(path, excellon_format);
             if (in.drill.holes.size() > 0xffffffffu) throw PrepError("too many holes in " + path);
-        } else {
+        } else if (in.kind == InputKind::hpgl) {
             in.plot = read_hpgl(path, hpgl_unit_mm);
+        } else {
+            in.gerber = read_gerber(path);
         }
         inputs.push_back(std::move(in));
     }

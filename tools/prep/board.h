@@ -9,24 +9,51 @@
 
 #include "detect.h"
 #include "excellon.h"
+#include "gerber.h"
 #include "model.h"
 #include "place.h"
 
 namespace prep {
+
+// Calls f for the corners of a Gerber layer's image's bounding box and for its lines' points.
+template <typename F>
+void gerber_points(const GerberLayer& layer, F&& f) {
+    bool any = false;
+    ClipperLib::cInt x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    for (const ClipperLib::Path& path : layer.image) {
+        for (const ClipperLib::IntPoint& p : path) {
+            if (!any || p.X < x0) x0 = p.X;
+            if (!any || p.X > x1) x1 = p.X;
+            if (!any || p.Y < y0) y0 = p.Y;
+            if (!any || p.Y > y1) y1 = p.Y;
+            any = true;
+        }
+    }
+    if (any) {
+        f(from_geometry(ClipperLib::IntPoint(x0, y0)));
+        f(from_geometry(ClipperLib::IntPoint(x1, y1)));
+    }
+    for (const std::vector<Point>& line : layer.lines) {
+        for (const Point& p : line) f(p);
+    }
+}
 
 struct BoardInput {
     std::string path;
     InputKind kind = InputKind::excellon;
     DrillJob drill;      // for a drill file
     PlotJob plot;        // for HP-GL
+    GerberLayer gerber;  // for Gerber
     std::string output;  // its output (for split tools, the name the tool files are made from)
 
     template <typename F>
     void each_point(F&& f) const {
         if (kind == InputKind::excellon) {
             drill.holes.each([&](std::size_t, const Point& p, std::int32_t) { f(p); });
-        } else {
+        } else if (kind == InputKind::hpgl) {
             for (const Point& p : plot.points) f(p);
+        } else {
+            gerber_points(gerber, f);
         }
     }
 };

@@ -109,14 +109,17 @@ InputKind detect_kind(std::string_view head, const std::string& path) {
         const auto c = static_cast<unsigned char>(head[k]);
         if ((c < 0x20 && c != '\t' && c != '\r' && c != '\n' && c != 3) || c == 0x7f) {
             throw PrepError(name + "binary data (byte " + std::to_string(c) + " at offset " +
-                            std::to_string(k) + "): neither a drill file nor HP-GL");
+                            std::to_string(k) + "): not a drill, HP-GL or Gerber file");
         }
     }
     const std::string_view text = head.substr(i);
+    // Gerber's format and aperture commands never occur in a drill file or HP-GL; a file that
+    // opens with a Gerber comment or attribute is one too.
     if (head.find("%FS") != std::string_view::npos || head.find("%MO") != std::string_view::npos ||
         head.find("%ADD") != std::string_view::npos ||
-        (starts(text, "G04") && text.find('*') != std::string_view::npos)) {
-        throw PrepError(name + "a Gerber file: only Excellon drill files and HP-GL are read");
+        ((starts(text, "G04") || starts(text, "%TF")) &&
+         text.find('*') != std::string_view::npos)) {
+        return InputKind::gerber;
     }
     if (starts(text, "M48") || starts(text, "%") || starts(text, ";") || starts(text, "M71") ||
         starts(text, "M72") || starts(text, "METRIC") || starts(text, "INCH") ||
@@ -127,7 +130,7 @@ InputKind detect_kind(std::string_view head, const std::string& path) {
         return InputKind::excellon;
     }
     if (hpgl_start) return InputKind::hpgl;
-    throw PrepError(name + "neither an Excellon drill file nor HP-GL");
+    throw PrepError(name + "neither an Excellon drill file, HP-GL nor Gerber");
 }
 
 }  // namespace prep

@@ -5,11 +5,10 @@
 
 #include <cmath>
 #include <cstdint>
+#include <polyclipping/clipper.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <polyclipping/clipper.hpp>
 
 #include "model.h"
 
@@ -29,9 +28,9 @@ inline Point from_geometry(const ClipperLib::IntPoint& p) {
 }
 
 struct GerberLayer {
-    std::string function;  // the %TF.FileFunction attribute as written ("Copper,L1,Top",
-                           // "Profile,NP"), empty when the file has none
-    std::string units;     // "mm" or "inch", as %MO states
+    std::string function;             // the %TF.FileFunction attribute as written ("Copper,L1,Top",
+                                      // "Profile,NP"), empty when the file has none
+    std::string units;                // "mm" or "inch", as %MO states
     std::vector<std::string> relied;  // header lines the shapes depend on, for the report
     std::vector<std::string> notes;   // warnings and what was read past, for the report
     // The layer's image in GEOMETRY_PER_MM units: every flash, draw and region united, clear
