@@ -243,16 +243,26 @@ TEST(MillBoard, OutlineCutsAtTheRadiusAndLeavesTheTabs) {
         return std::min(box(10, 10, 40, 30), box(16, 12, 19, 14));
     };
     double without_tabs = 0;
-    for (const int tabs : {0, 3}) {
-        SCOPED_TRACE(tabs);
+    for (const auto& [input, tabs] :
+         std::vector<std::pair<std::string, int>>{{"board-Edge_Cuts", 0},
+                                                  {"board-Edge_Cuts", 3},
+                                                  {"board-route", 0},
+                                                  {"board-route", 3}}) {
+        SCOPED_TRACE(input + " " + std::to_string(tabs));
         JobFileFolder folder;
         const std::string out = folder.path("outline");
+        const bool routed = input == "board-route";
         const Result r =
-            run({board("board-Edge_Cuts.gbr"), "-o", out, "--machine", machine_file(folder, 10),
-                 "--outline", "--tool-diameter", "1", "--tabs", std::to_string(tabs), "--tab-width",
-                 "2", "--origin", "keep"});
+            run({board(input + (routed ? ".drl" : ".gbr")), "-o", out, "--machine",
+                 machine_file(folder, 10), "--outline", "--tool-diameter", "1", "--tabs",
+                 std::to_string(tabs), "--tab-width", "2", "--origin", "keep"});
         ASSERT_EQ(r.status, 0) << r.err;
-        const auto strokes = strokes_of(out + "/board-Edge_Cuts.plt", unit);
+        const auto strokes = strokes_of(out + "/" + input + ".plt", unit);
+        if (routed) {
+            // The routed holes are milled, not drilled: the one hole of T02 is left.
+            EXPECT_EQ(read_file(out + "/board-route-T02-1.00mm.drl"), "X360Y200\nM30\n");
+            EXPECT_FALSE(std::filesystem::exists(out + "/board-route-T01-2.00mm.drl"));
+        }
         double outer_length = 0;
         int outer_strokes = 0, inner_strokes = 0;
         for (const auto& s : strokes) {

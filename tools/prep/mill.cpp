@@ -332,6 +332,7 @@ void drop_routed_holes(DrillJob& job) {
     job.holes.each([&](std::size_t i, const Point& p, std::int32_t tool) {
         if (!routed[i]) kept.push(p.x, p.y, tool);
     });
+    job.path_holes -= static_cast<std::int64_t>(job.holes.size() - kept.size());
     job.holes = std::move(kept);
     job.path_ranges.clear();
     job.path_routed.clear();
