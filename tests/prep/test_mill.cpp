@@ -297,7 +297,7 @@ TEST(MillBoard, EveryCommandPlacesTheBoardAlikeAndRefusalsSayWhy) {
     const std::string machine = machine_file(folder, 10);
     const std::vector<std::vector<std::string>> commands = {
         {board("board-B_Cu.gbr"), board("board.drl"), board("board-Edge_Cuts.gbr"), "--isolate",
-         "--tool-diameter", "0.2"},
+         "--tool-diameter", "0.2", "--png", folder.path("back.png")},
         {board("board.drl"), board("board-Edge_Cuts.gbr")},
         {board("board-Edge_Cuts.gbr"), "--outline", "--tool-diameter", "2"},
     };
@@ -316,6 +316,7 @@ TEST(MillBoard, EveryCommandPlacesTheBoardAlikeAndRefusalsSayWhy) {
     EXPECT_EQ(placed[1], placed[0]);
     EXPECT_EQ(placed[2], placed[0]);
     EXPECT_EQ(holes[1], holes[0]);
+    EXPECT_EQ(read_file(folder.path("back.png")).substr(0, 8), "\x89PNG\r\n\x1a\n");
 
     struct Refusal {
         std::vector<std::string> args;
@@ -333,14 +334,20 @@ TEST(MillBoard, EveryCommandPlacesTheBoardAlikeAndRefusalsSayWhy) {
         {{board("board-Edge_Cuts.gbr"), "--outline", "--tool-diameter", "1", "--tabs", "30",
           "--machine", machine},
          "30 tabs of 3.000 mm plus the tool's 1.000 mm do not fit"},
+        // The picture goes with the jobs or not at all: here the folder holds other files.
+        {{board("board-Edge_Cuts.gbr"), "--outline", "--tool-diameter", "1", "--machine", machine,
+          "--png", folder.path("refused.png"), "-o", folder.path("c0")},
+         "holds other files"},
     };
     for (const Refusal& f : refusals) {
         std::vector<std::string> args = f.args;
-        args.insert(args.end(), {"-o", folder.path("refused")});
+        if (std::find(args.begin(), args.end(), "-o") == args.end())
+            args.insert(args.end(), {"-o", folder.path("refused")});
         const Result r = run(args);
         EXPECT_EQ(r.status, 2) << f.words;
         EXPECT_NE(r.err.find(f.words), std::string::npos) << r.err;
         EXPECT_FALSE(std::filesystem::exists(folder.path("refused"))) << f.words;
+        EXPECT_FALSE(std::filesystem::exists(folder.path("refused.png"))) << f.words;
     }
 }
 
