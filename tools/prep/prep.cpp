@@ -707,6 +707,7 @@ void convert(const Options& o, std::FILE* final_out) {
     for (std::size_t i = 0; i < board.size(); ++i) {
         BoardInput& in = board[i];
         if (milling[i] == Milling::isolate) {
+            if (in.gerber.image.empty()) throw PrepError(in.path + ": no copper to isolate");
             in.plot =
                 isolation_job(in.gerber.image,
                               IsolationOptions{o.tool_mm, o.passes, o.overlap_pct / 100, unit_mm});
@@ -715,6 +716,7 @@ void convert(const Options& o, std::FILE* final_out) {
             const std::vector<std::vector<Point>> rings = closed_contours(
                 milling[i] == Milling::outline_profile ? in.gerber.lines : routed_lines(in.drill),
                 in.path);
+            if (rings.empty()) throw PrepError(in.path + ": no outline lines to cut round");
             OutlineJob made = outline_job(rings, OutlineOptions{o.tool_mm, o.tabs, o.tab_width_mm});
             outlines[i] = OutlineFacts{rings.size(), made.cutouts, made.too_small};
             in.plot = std::move(made.cuts);
