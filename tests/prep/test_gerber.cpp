@@ -158,8 +158,8 @@ INSTANTIATE_TEST_SUITE_P(
             4,
             1,
             {-5.1, -5.1, 50.1, 25.1},
-            {{0, 5}, {-5, 0}, {45, -5}, {45, 25}, {20 + 5 / std::sqrt(2.0), 5 / std::sqrt(2.0)}},
-            {{0, 0}, {45, 5}, {45, 15}, {22.5, 2.5}}},
+            {{0, 5}, {-5, 0}, {45, -5}, {45, 25}, {20 - 5 / std::sqrt(2.0), 5 / std::sqrt(2.0)}},
+            {{0, 0}, {45, 5}, {45, 15}, {17.5, 2.5}}},
         // Square with a half-disc on top, a square hole cut out by a clear region.
         ShapeCase{"region.gbr",
                   100 + PI * 25 / 2 - 4,
@@ -233,8 +233,8 @@ TEST(Gerber, LinesAreTheDrawsCentresInRuns) {
         }
     }
     // The quarter arc ends where it was asked to.
-    EXPECT_NEAR(arcs.lines[3].back().x, 25, 1e-9);
-    EXPECT_NEAR(arcs.lines[3].back().y, 0, 1e-9);
+    EXPECT_NEAR(arcs.lines[3].back().x, 20, 1e-9);
+    EXPECT_NEAR(arcs.lines[3].back().y, 5, 1e-9);
 }
 
 TEST(Gerber, AttributesUnitsAndIdentityTransformsAreReadPast) {
@@ -245,7 +245,7 @@ TEST(Gerber, AttributesUnitsAndIdentityTransformsAreReadPast) {
     std::string notes;
     for (const std::string& n : x2.notes) notes += n + "\n";
     for (const char* read_past :
-         {"%IPPOS*%", "%OFA0B0*%", "%MIA0B0*%", "%ASAXBY*%", "%IN", "%LN"}) {
+         {"%IPPOS*%", "%OFA0B0*%", "%MIA0B0*%", "%ASAXBY*%", "%ICAS*%", "%IN", "%LN"}) {
         EXPECT_NE(notes.find(read_past), std::string::npos) << read_past;
     }
     ASSERT_EQ(x2.lines.size(), 1u);
@@ -287,6 +287,7 @@ TEST(Gerber, BadInputsAreRefusedWithOffsetAndProblem) {
         {head + "M05*M02*", "unknown code M05"},
         {head + "Q1*M02*", "unknown code Q1"},
         {head + "%XY1*%M02*", "unknown command %XY"},
+        {head + "%s*%M02*", "unknown command %s"},
         {head + "D11*M02*", "byte 41: aperture D11 is not defined"},
         {head + "X200000000000Y0D03*M02*", "beyond 100 m"},
         {head + "X1.2.3Y0D03*M02*", "bad number X1.2.3"},

@@ -227,7 +227,14 @@ private:
         }
         for (const MacroStatement& s : parts) {
             at_ = s.at;
-            parameter(s.text);
+            if (attribute) {
+                parameter(s.text);
+            } else {
+                // Some writers put blanks between the values of a parameter.
+                std::string compact = s.text;
+                std::erase_if(compact, [](char c) { return c == ' ' || c == '\t'; });
+                parameter(compact);
+            }
         }
     }
 
@@ -253,6 +260,7 @@ private:
     // --- extended commands -----------------------------------------------------------------
 
     void parameter(const std::string& s) {
+        if (s.size() < 2) fail("unknown command %" + s);
         const std::string code = s.substr(0, 2);
         const std::string_view v = std::string_view(s).substr(2);
         if (code == "FS") return format(s);
@@ -298,9 +306,8 @@ private:
         if (code == "LM") return identity(s, v == "N", "load mirroring");
         if (code == "LR") return identity(s, number_is(v, 0), "load rotation");
         if (code == "LS") return identity(s, number_is(v, 1), "load scaling");
-        if (code == "IJ" || code == "IC" || code == "KO") {
-            fail("%" + code + " is not supported");
-        }
+        if (code == "IC") return identity(s, v == "AS", "input code");
+        if (code == "IJ" || code == "KO") fail("%" + code + " is not supported");
         fail("unknown command %" + code);
     }
 
