@@ -17,7 +17,7 @@ jobs="${JOBS:-$(nproc 2>/dev/null || echo 2)}"
 
 build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev
                 libgtest-dev libgmock-dev fonts-dejavu-core qt6-base-private-dev
-                qt6-translations-l10n libpolyclipping-dev)
+                qt6-translations-l10n libpolyclipping-dev libpng-dev)
 test_packages=(xvfb xauth xdotool x11-apps imagemagick locales python3 clang-format)
 fuzz_packages=(cmake ninja-build clang libclang-rt-dev)
 package_packages=(dpkg-dev file desktop-file-utils appstream lintian man-db)

@@ -27,6 +27,8 @@ depends=$(dpkg-deb -f "$deb" Depends)
 echo "$depends"
 grep -q 'libpolyclipping' <<<"$depends" ||
     { echo "the package does not depend on the polygon library cncmirel-prep uses" >&2; exit 1; }
+grep -q 'libpng' <<<"$depends" ||
+    { echo "the package does not depend on the PNG library cncmirel-prep uses" >&2; exit 1; }
 
 echo "== installed programs"
 version=$(dpkg-deb -f "$deb" Version)

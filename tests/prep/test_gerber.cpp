@@ -381,7 +381,7 @@ TEST(Gerber, DetectedByContentAndRefusedByPrepForNow) {
     JobFileFolder folder;
     const auto r = testing_support::run({data("gerber/draws.gbr"), "-o", folder.path("draws.plt")});
     EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.err.find("Gerber input needs --isolate or --outline"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("a Gerber copper layer: give --isolate"), std::string::npos) << r.err;
 }
 
 }  // namespace

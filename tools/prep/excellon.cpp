@@ -589,6 +589,7 @@ private:
     void flush_path() {
         if (path_.empty()) return;
         row(path_, "a routed path");
+        job_.path_routed.push_back(true);
         ++job_.routed_paths;
         path_.clear();
     }
@@ -618,6 +619,7 @@ private:
             const Point start = position(current_, c.x, c.y);
             const Point end = position(start, c.x2, c.y2);
             row({start, end}, "a slot");
+            job_.path_routed.push_back(false);
             ++job_.slots;
             current_ = end;
         } else if (c.x || c.y) {

@@ -84,6 +84,7 @@ struct DrillJob {
     std::int64_t ignored_lines = 0;  // header lines that do not change positions
     // Holes [first, second) laid along a slot or routed path: they overlap on purpose.
     std::vector<std::pair<std::size_t, std::size_t>> path_ranges;
+    std::vector<bool> path_routed;  // for each range: a routed path (true) or a slot
 };
 
 struct PlotJob {

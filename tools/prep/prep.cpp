@@ -15,9 +15,12 @@
 #include "app/param_file.h"
 #include "board.h"
 #include "detect.h"
+#include "gerber.h"
 #include "hpgl.h"
 #include "machine.h"
+#include "mill.h"
 #include "output.h"
+#include "picture.h"
 #include "report.h"
 #include "source.h"
 #include "tour.h"
@@ -34,7 +37,8 @@ constexpr const char* USAGE =
     "       cncmirel-prep INPUT... -o FOLDER [--machine Param.ini] [options]\n"
     "\n"
     "Turns Excellon drill files and HP-GL plot files, as PCB CAD programs export them, into\n"
-    "jobs the controller runs as they are meant, placed on the table. The kind of each INPUT\n"
+    "jobs the controller runs as they are meant, placed on the table, and Gerber copper and\n"
+    "profile layers into milling jobs (--isolate, --outline). The kind of each INPUT\n"
     "comes from its content. With one INPUT and no machine, OUTPUT is the job: it must end in\n"
     ".drl for a drill file and in .plt for HP-GL, and the job is in whole millimetres for\n"
     "scale 100. With several INPUTs of one board (drill files and an outline plot, say) or a\n"
@@ -73,6 +77,23 @@ constexpr const char* USAGE =
     "                             the file's order\n"
     "  --order-seconds S          the longest the short order may search in one conversion\n"
     "                             (default 2)\n"
+    "  --isolate                  mill a Gerber copper layer's isolation: pass k (from 0) is\n"
+    "                             the copper offset by the tool's radius, k times (1 - overlap)\n"
+    "                             diameters and a margin for rounding; gaps narrower than the\n"
+    "                             tool's path stay uncut and are reported. Needs --machine and\n"
+    "                             a job unit of 0.1 mm or finer; --mirror-x for the back side\n"
+    "  --outline                  cut round the board: a Gerber profile layer's lines, or a\n"
+    "                             drill file's routed paths, chained into closed contours, the\n"
+    "                             tool's radius outside the board and inside its cut-outs.\n"
+    "                             Without it a profile layer only places the board\n"
+    "  --tool-diameter MM         the milling tool, for --isolate and --outline\n"
+    "  --passes N                 isolation passes (default 1)\n"
+    "  --overlap PCT              of the tool's diameter between passes (default 50)\n"
+    "  --tabs N                   gaps left in the outline's outer cut, spread evenly, where\n"
+    "                             the tool lifts (default 0)\n"
+    "  --tab-width MM             each tab's width; the gap is this and the tool (default 3)\n"
+    "  --png FILE                 a picture of the board on the table: copper, every cut at\n"
+    "                             the tool's width, the holes at their diameters\n"
     "  --quiet                    no report\n"
     "  -h, --help                 this text\n"
     "  --version                  the program's version\n"
@@ -323,18 +344,19 @@ PlotJob reordered(const PlotJob& job, const std::vector<StrokeRun>& runs,
     return out;
 }
 
-void write_plot_input(const BoardInput& in, const Transform& t, Ordering& ord, OutputSet& outputs,
-                      Report& report, Jobs& jobs) {
-    report.plot_input(in.path, in.plot);
-    const PlotJob* job = &in.plot;
+// Writes a plot job to `output` in the chosen order; returns the strokes as written, in the
+// job's own coordinates (before placement and rounding).
+PlotJob write_plot_input(const PlotJob& plot, const std::string& output, const Transform& t,
+                         Ordering& ord, OutputSet& outputs, Report& report, Jobs& jobs) {
+    const PlotJob* job = &plot;
     PlotJob ordered;
     std::optional<std::int64_t> travel, before;
     if (ord.order == Options::Order::shortest) {
-        std::vector<std::vector<IntPoint>> rounded(in.plot.stroke_count());
+        std::vector<std::vector<IntPoint>> rounded(plot.stroke_count());
         std::vector<StrokeRun> file_runs;
         for (std::size_t s = 0; s < rounded.size(); ++s) {
-            for (std::size_t k = in.plot.starts[s]; k < in.plot.stroke_end(s); ++k)
-                rounded[s].push_back(round_mm(t.apply(in.plot.points[k])));
+            for (std::size_t k = plot.starts[s]; k < plot.stroke_end(s); ++k)
+                rounded[s].push_back(round_mm(t.apply(plot.points[k])));
             file_runs.push_back({static_cast<std::uint32_t>(s), 0, false});
         }
         const TourEnds ends{ord.start, std::nullopt};
@@ -345,19 +367,111 @@ void write_plot_input(const BoardInput& in, const Transform& t, Ordering& ord, O
         options.deadline = ord.slice(rounded.size());
         const std::vector<StrokeRun> runs = short_strokes(rounded, options);
         travel = stroke_travel(rounded, runs, ends, ord.steps);
-        ordered = reordered(in.plot, runs, rounded);
+        ordered = reordered(plot, runs, rounded);
         job = &ordered;
         if (ord.timed) {
-            write_timing_copy(jobs, ".plt", [&](std::FILE* file) { write_plot(file, in.plot, t); });
+            write_timing_copy(jobs, ".plt", [&](std::FILE* file) { write_plot(file, plot, t); });
         }
     } else if (ord.timed) {
         jobs.file_order.emplace_back();
     }
-    report.plot_output(in.output, write_job(outputs, jobs, in.output, [&](std::FILE* file) {
+    report.plot_output(output, write_job(outputs, jobs, output, [&](std::FILE* file) {
                            return write_plot(file, *job, t);
                        }));
     if (travel) report.plot_travel(*travel, *before);
     jobs.plots = true;
+    return *job;
+}
+
+// What a milling option makes of an input.
+enum class Milling { none, isolate, outline_profile, outline_routes, place_only };
+
+// Gerber copper is isolated (and refused without --isolate), a profile layer is cut round with
+// --outline and otherwise only placed, and a drill file's routed paths are cut round with
+// --outline.
+std::vector<Milling> milling_of(const Options& o, const std::vector<BoardInput>& board) {
+    std::vector<Milling> m(board.size(), Milling::none);
+    bool copper = false, outline = false;
+    for (std::size_t i = 0; i < board.size(); ++i) {
+        const BoardInput& in = board[i];
+        if (in.kind == InputKind::gerber) {
+            if (is_profile_layer(in.gerber, in.path)) {
+                m[i] = o.outline ? Milling::outline_profile : Milling::place_only;
+                outline = outline || o.outline;
+            } else if (!o.isolate) {
+                throw PrepError(in.path +
+                                ": a Gerber copper layer: give --isolate (and --tool-diameter) to "
+                                "mill its isolation");
+            } else {
+                m[i] = Milling::isolate;
+                copper = true;
+            }
+        } else if (in.kind == InputKind::excellon && o.outline) {
+            const auto& r = in.drill.path_routed;
+            if (std::find(r.begin(), r.end(), true) != r.end()) {
+                m[i] = Milling::outline_routes;
+                outline = true;
+            }
+        }
+    }
+    if (o.isolate && !copper) throw PrepError("--isolate: no input is a Gerber copper layer");
+    if (o.outline && !outline) {
+        throw PrepError(
+            "--outline: no input is a Gerber profile layer or a drill file with routed paths");
+    }
+    return m;
+}
+
+// The placed copper of a Gerber layer: geometry units of the table's millimetres.
+ClipperLib::Paths placed_paths(const ClipperLib::Paths& paths, const Transform& t_mm) {
+    ClipperLib::Paths out = paths;
+    const auto sx = static_cast<ClipperLib::cInt>(std::llround(t_mm.shift_x * GEOMETRY_PER_MM));
+    const auto sy = static_cast<ClipperLib::cInt>(std::llround(t_mm.shift_y * GEOMETRY_PER_MM));
+    for (ClipperLib::Path& p : out) {
+        for (ClipperLib::IntPoint& g : p) {
+            g.X = (t_mm.sign_x < 0 ? -g.X : g.X) + sx;
+            g.Y += sy;
+        }
+        if (t_mm.sign_x < 0) std::reverse(p.begin(), p.end());  // the mirror turns contours
+    }
+    return out;
+}
+
+// The holes of a drill job as written, in the table's millimetres, as discs of their tools'
+// diameters (0.3 mm where a file states none), in geometry units.
+ClipperLib::Paths hole_discs(const DrillJob& job, const Transform& t, std::int32_t per_mm) {
+    std::map<double, ClipperLib::Paths> by_diameter;
+    job.holes.each([&](std::size_t, const Point& p, std::int32_t tool) {
+        const auto it = job.tools.find(tool);
+        const double d =
+            it != job.tools.end() && it->second.diameter_mm > 0 ? it->second.diameter_mm : 0.3;
+        const IntPoint r = round_mm(t.apply(p));
+        by_diameter[d].push_back({to_geometry(
+            Point{static_cast<double>(r.x) / per_mm, static_cast<double>(r.y) / per_mm})});
+    });
+    ClipperLib::Paths discs;
+    for (const auto& [d, centres] : by_diameter) {
+        ClipperLib::ClipperOffset off;
+        off.ArcTolerance = 0.005 * GEOMETRY_PER_MM;
+        off.AddPaths(centres, ClipperLib::jtRound, ClipperLib::etOpenRound);
+        ClipperLib::Paths some;
+        off.Execute(some, d / 2 * GEOMETRY_PER_MM);
+        discs.insert(discs.end(), some.begin(), some.end());
+    }
+    return discs;
+}
+
+// A plot job as the controller runs it: every vertex rounded to the unit as written, in
+// millimetres of the table (table = true) or, taken back by the inverse placement, of the file.
+PlotJob as_written(const PlotJob& job, const Transform& t, std::int32_t per_mm, bool table) {
+    PlotJob out = job;
+    for (Point& p : out.points) {
+        const IntPoint r = round_mm(t.apply(p));
+        const Point placed{static_cast<double>(r.x), static_cast<double>(r.y)};
+        const Point q = table ? placed : t.invert(placed);
+        p = Point{q.x / per_mm, q.y / per_mm};
+    }
+    return out;
 }
 
 std::string absolute(const std::string& path) {
@@ -380,6 +494,7 @@ std::optional<Options> parse_options(const std::vector<std::string>& args) {
     Options o;
     std::vector<std::string> inputs;
     bool output_given = false;
+    std::vector<std::string> milling_given;  // options that only isolation or outline use
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
         std::optional<std::string> value;
@@ -398,14 +513,48 @@ std::optional<Options> parse_options(const std::vector<std::string>& args) {
             if (i + 1 >= args.size()) usage(name + " needs a value");
             return args[++i];
         };
-        if (name == "--mirror-x" || name == "--quiet" || name == "--force") {
+        if (name == "--mirror-x" || name == "--quiet" || name == "--force" || name == "--isolate" ||
+            name == "--outline") {
             if (value) usage(name + " takes no value");
             if (name == "--mirror-x")
                 o.place.mirror_x = true;
             else if (name == "--quiet")
                 o.quiet = true;
+            else if (name == "--isolate")
+                o.isolate = true;
+            else if (name == "--outline")
+                o.outline = true;
             else
                 o.force = true;
+        } else if (name == "--tool-diameter") {
+            const std::string v = take();
+            if (!number(v, o.tool_mm) || !(o.tool_mm > 0) || o.tool_mm > 20)
+                usage("--tool-diameter wants millimetres above 0, at most 20, not '" + v + "'");
+        } else if (name == "--passes" || name == "--tabs") {
+            const std::string v = take();
+            int n = 0;
+            const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
+            const int least = name == "--passes" ? 1 : 0;
+            if (v.empty() || ec != std::errc() || end != v.data() + v.size() || n < least ||
+                n > 100) {
+                usage(name + " wants a whole number from " + std::to_string(least) +
+                      " to 100, not '" + v + "'");
+            }
+            (name == "--passes" ? o.passes : o.tabs) = n;
+            milling_given.push_back(name);
+        } else if (name == "--overlap") {
+            const std::string v = take();
+            if (!number(v, o.overlap_pct) || o.overlap_pct < 0 || o.overlap_pct > 90)
+                usage("--overlap wants a percentage from 0 to 90, not '" + v + "'");
+            milling_given.push_back(name);
+        } else if (name == "--tab-width") {
+            const std::string v = take();
+            if (!number(v, o.tab_width_mm) || !(o.tab_width_mm > 0) || o.tab_width_mm > 100)
+                usage("--tab-width wants millimetres above 0, at most 100, not '" + v + "'");
+            milling_given.push_back(name);
+        } else if (name == "--png") {
+            o.png = take();
+            if (!ends_with_ext(o.png, ".png")) usage("--png wants a file name ending in .png");
         } else if (name == "-o" || name == "--output") {
             o.output = take();
             output_given = true;
@@ -469,6 +618,21 @@ std::optional<Options> parse_options(const std::vector<std::string>& args) {
     if (inputs.empty()) usage("no INPUT given");
     if (!output_given || o.output.empty()) usage("no OUTPUT given: -o OUTPUT");
     if (o.unit_per_mm && o.machine.empty()) usage("--unit needs --machine");
+    if ((o.isolate || o.outline) && o.tool_mm == 0)
+        usage(std::string(o.isolate ? "--isolate" : "--outline") + " needs --tool-diameter MM");
+    if (o.tool_mm > 0 && !o.isolate && !o.outline)
+        usage("--tool-diameter is for --isolate or --outline");
+    for (const std::string& m : milling_given) {
+        const bool for_outline = m == "--tabs" || m == "--tab-width";
+        if (for_outline ? !o.outline : !o.isolate)
+            usage(m + " is for " + (for_outline ? "--outline" : "--isolate"));
+    }
+    // Isolation cuts within a fraction of a millimetre of copper: whole millimetres will not do.
+    if (o.isolate && o.machine.empty()) {
+        usage("--isolate needs a job unit of 0.1 mm or finer, so it needs --machine Param.ini");
+    }
+    if (o.isolate && o.unit_per_mm && *o.unit_per_mm < 10)
+        usage("--isolate needs a job unit of 0.1 mm or finer");
     o.inputs = inputs;
     return o;
 }
@@ -496,17 +660,16 @@ void convert(const Options& o, std::FILE* final_out) {
     if (!o.machine.empty()) machine = read_machine(o.machine);
     std::vector<BoardInput> board = read_board(o.inputs, o.excellon_format, o.hpgl_unit_mm);
     check_plausible_drills(board, o.force);
-    for (const BoardInput& in : board) {
-        if (in.kind == InputKind::gerber) {
-            throw PrepError(in.path + ": Gerber input needs --isolate or --outline");
-        }
-    }
     if (!in_folder && board[0].kind == InputKind::excellon && !ends_with_ext(o.output, ".drl")) {
         usage("the input is a drill file: OUTPUT must end in .drl");
     }
     if (!in_folder && board[0].kind == InputKind::hpgl && !ends_with_ext(o.output, ".plt")) {
         usage("the input is HP-GL: OUTPUT must end in .plt");
     }
+    if (!in_folder && board[0].kind == InputKind::gerber && !ends_with_ext(o.output, ".plt")) {
+        usage("the input is Gerber: OUTPUT must end in .plt");
+    }
+    const std::vector<Milling> milling = milling_of(o, board);
 
     // One shift and mirror for every input, from the box around them all, in millimetres;
     // then the board in job units.
@@ -518,7 +681,46 @@ void convert(const Options& o, std::FILE* final_out) {
         placed.add(t_mm.apply(Point{box.max_x, box.max_y}));
     }
     UnitChoice unit;
-    if (machine) unit = choose_unit(*machine, placed, o.unit_per_mm);
+    if (machine) {
+        unit = choose_unit(*machine, placed, o.unit_per_mm);
+        // Isolation takes a finer unit over a preview that shows the whole board.
+        for (const std::int32_t finer : {10, 20, 40}) {
+            if (!o.isolate || o.unit_per_mm || unit.per_mm >= 10) break;
+            try {
+                unit = choose_unit(*machine, placed, finer);
+            } catch (const PrepError&) {
+            }
+        }
+        if (o.isolate && unit.per_mm < 10) {
+            throw PrepError(
+                "--isolate needs a job unit of 0.1 mm or finer: the machine's steps "
+                "per mm and table allow no finer unit than " +
+                unit_text(unit.per_mm) + " mm for this board");
+        }
+    }
+    // The milling jobs, in millimetres of the file like the other inputs, from the geometry
+    // that placed the board.
+    const double unit_mm = 1.0 / unit.per_mm;
+    std::vector<OutlineFacts> outlines(board.size());
+    for (std::size_t i = 0; i < board.size(); ++i) {
+        BoardInput& in = board[i];
+        if (milling[i] == Milling::isolate) {
+            if (in.gerber.image.empty()) throw PrepError(in.path + ": no copper to isolate");
+            in.plot =
+                isolation_job(in.gerber.image,
+                              IsolationOptions{o.tool_mm, o.passes, o.overlap_pct / 100, unit_mm});
+        } else if (milling[i] == Milling::outline_profile ||
+                   milling[i] == Milling::outline_routes) {
+            const std::vector<std::vector<Point>> rings = closed_contours(
+                milling[i] == Milling::outline_profile ? in.gerber.lines : routed_lines(in.drill),
+                in.path);
+            if (rings.empty()) throw PrepError(in.path + ": no outline lines to cut round");
+            OutlineJob made = outline_job(rings, OutlineOptions{o.tool_mm, o.tabs, o.tab_width_mm});
+            outlines[i] = OutlineFacts{rings.size(), made.cutouts, made.too_small};
+            in.plot = std::move(made.cuts);
+            if (milling[i] == Milling::outline_routes) drop_routed_holes(in.drill);
+        }
+    }
     scale_board(board, unit.per_mm);
     Transform t = t_mm;
     t.shift_x *= unit.per_mm;
@@ -553,20 +755,71 @@ void convert(const Options& o, std::FILE* final_out) {
         ord.timed = true;
     }
     for (const BoardInput& in : board)
-        ord.points_left +=
-            in.kind == InputKind::excellon ? in.drill.holes.size() : in.plot.stroke_count();
+        ord.points_left += in.drill.holes.size() + in.plot.stroke_count();
     report.set_travel_in_steps(machine.has_value());
-    for (BoardInput& in : board) {
+    // Every point of every job, as placed in job units.
+    auto each_job_point = [&](auto&& f) {
+        for (const BoardInput& in : board) {
+            in.drill.holes.each([&](std::size_t, const Point& p, std::int32_t) { f(p); });
+            for (const Point& p : in.plot.points) f(p);
+        }
+    };
+    PictureLayers picture;
+    for (std::size_t i = 0; i < board.size(); ++i) {
+        BoardInput& in = board[i];
         in.output = folder ? output_in_folder(folder->path(), in) : o.output;
+        if (in.kind == InputKind::gerber) report.gerber_input(in.path, in.gerber);
+        std::optional<PlotJob> written;
         if (in.kind == InputKind::excellon) {
             write_drill_input(o, in, t, ord, outputs, report, jobs);
+            if (milling[i] == Milling::outline_routes) {
+                report.outline(outlines[i], o.tool_mm, o.tabs, o.tab_width_mm, true);
+                const std::string stem = in.output.substr(0, in.output.size() - 4);
+                written = write_plot_input(in.plot, stem + ".plt", t, ord, outputs, report, jobs);
+            }
+        } else if (in.kind == InputKind::hpgl) {
+            report.plot_input(in.path, in.plot);
+            written = write_plot_input(in.plot, in.output, t, ord, outputs, report, jobs);
+        } else if (milling[i] == Milling::place_only) {
+            report.profile_placed();
         } else {
-            write_plot_input(in, t, ord, outputs, report, jobs);
+            if (milling[i] == Milling::outline_profile) {
+                report.outline(outlines[i], o.tool_mm, o.tabs, o.tab_width_mm, false);
+            } else {
+                report.isolation(o.tool_mm, o.passes, o.overlap_pct, isolation_margin_mm(unit_mm),
+                                 unit_mm);
+            }
+            written = write_plot_input(in.plot, in.output, t, ord, outputs, report, jobs);
+            if (milling[i] == Milling::isolate) {
+                const IsolationCheck check =
+                    check_isolation(in.gerber.image, as_written(*written, t, unit.per_mm, false),
+                                    o.tool_mm, unit_mm);
+                report.isolation_check(check, t_mm);
+            }
+        }
+        if (!o.png.empty()) {
+            if (in.kind == InputKind::gerber && milling[i] == Milling::isolate)
+                picture.copper.push_back(placed_paths(in.gerber.image, t_mm));
+            if (written) {
+                // Cut paths at the tool's width; a plot input without a tool at 0.2 mm.
+                picture.cuts.push_back(swept_area(as_written(*written, t, unit.per_mm, true),
+                                                  o.tool_mm > 0 ? o.tool_mm : 0.2));
+            }
+            if (in.kind == InputKind::excellon)
+                picture.holes.push_back(hole_discs(in.drill, t, unit.per_mm));
         }
     }
+    if (jobs.names.empty()) {
+        throw PrepError(
+            "no job to make: a profile layer alone is only placed; give --outline "
+            "to cut it");
+    }
+    if (!o.png.empty()) {
+        write_output(outputs, o.png, [&](std::FILE* file) { write_picture(file, picture); });
+        report.picture(o.png);
+    }
     RoundingError rounding;
-    for (const BoardInput& in : board)
-        in.each_point([&](const Point& p) { rounding.add(t.apply(p)); });
+    each_job_point([&](const Point& p) { rounding.add(t.apply(p)); });
     report.rounding(rounding);
 
     std::optional<MachineReport> check;
@@ -606,10 +859,8 @@ void convert(const Options& o, std::FILE* final_out) {
         }
     }
     Outside outside;
-    for (const BoardInput& in : board) {
-        in.each_point(
-            [&](const Point& p) { outside.add(round_mm(t.apply(p)), check ? &*check : nullptr); });
-    }
+    each_job_point(
+        [&](const Point& p) { outside.add(round_mm(t.apply(p)), check ? &*check : nullptr); });
     report.machine(check ? &*check : nullptr, outside, jobs.names);
 
     for (const std::string& written : outputs.final_paths()) {

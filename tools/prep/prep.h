@@ -33,6 +33,16 @@ struct Options {
     std::optional<std::int32_t> unit_per_mm;  // the job unit asked for
     bool force = false;                       // write into a folder that holds other files
     bool quiet = false;
+    // Milling from Gerber layers (and a drill file's routed paths): isolation passes around
+    // copper, the cut around the board outline with its tabs.
+    bool isolate = false;
+    bool outline = false;
+    double tool_mm = 0;  // the milling tool's diameter; 0 when not given
+    int passes = 1;
+    double overlap_pct = 50;
+    int tabs = 0;
+    double tab_width_mm = 3;
+    std::string png;  // a picture of the board on the table; empty: none
 };
 
 const char* usage_text();

@@ -82,6 +82,84 @@ void Report::plot_input(const std::string& path, const PlotJob& job) {
     }
 }
 
+void Report::gerber_input(const std::string& path, const GerberLayer& g) {
+    print("input: %s\n", path.c_str());
+    print("kind: Gerber, %s layer%s%s%s\n", is_profile_layer(g, path) ? "profile" : "copper",
+          g.function.empty() ? "" : " (", g.function.c_str(), g.function.empty() ? "" : ")");
+    for (const std::string& r : g.relied) print("relied on: %s\n", r.c_str());
+    for (const std::string& n : g.notes) {
+        print("%s%s\n", n.starts_with("WARNING") ? "" : "note: ", n.c_str());
+    }
+    print("units: %s; flashes %lld, draws %lld, arcs %lld, regions %lld; image of %zu contours\n",
+          g.units == "inch" ? "inches, converted at 25.4 mm per inch" : "millimetres",
+          ll(g.flashes), ll(g.draws), ll(g.arcs), ll(g.regions), g.image.size());
+}
+
+void Report::profile_placed() {
+    print("profile layer: placed with the other inputs; no job made (give --outline to cut it)\n");
+}
+
+void Report::outline(const OutlineFacts& f, double tool_mm, int tabs, double tab_width_mm,
+                     bool routed) {
+    print(
+        "outline: %s chained into %zu closed contours (ends within 0.01 mm), the board their "
+        "even-odd fill; cut with a %.3f mm tool at %.3f mm outside the board and inside its "
+        "cut-outs\n",
+        routed ? "the routed paths" : "the profile's lines", f.contours, tool_mm, tool_mm / 2);
+    if (f.too_small) {
+        print(
+            "WARNING: %lld of the board's %lld cut-outs are too small for the tool and are not "
+            "cut\n",
+            ll(f.too_small), ll(f.cutouts));
+    }
+    if (routed) print("note: the routed paths are milled, their holes left out of the drilling\n");
+    if (tabs > 0) {
+        print(
+            "tabs: %d of %.3f mm in the outer cut, spread evenly, the tool lifting for %.3f mm "
+            "at each\n",
+            tabs, tab_width_mm, tab_width_mm + tool_mm);
+    }
+}
+
+void Report::isolation(double tool_mm, int passes, double overlap_pct, double margin_mm,
+                       double unit_mm) {
+    print(
+        "isolation: %d pass%s of a %.3f mm tool around the copper, %.0f%% overlap; the first at "
+        "%.3f mm from copper: the radius and %.4f mm more, so that neither rounding to %s mm "
+        "nor arc chords bring a cut nearer than %.3f mm\n",
+        passes, passes == 1 ? "" : "es", tool_mm, overlap_pct, tool_mm / 2 + margin_mm, margin_mm,
+        unit_text(per_mm_).c_str(), tool_mm / 2 - unit_mm / 2);
+}
+
+void Report::isolation_check(const IsolationCheck& c, const Transform& t_mm) {
+    print("isolation check (the job as written): %lld copper areas", ll(c.areas));
+    if (c.joined_areas == 0) {
+        print(", each cut apart from the others\n");
+    } else {
+        const Point at = t_mm.apply(c.narrowest_at);
+        print(
+            "\nWARNING: %lld copper areas stay joined to another: gaps narrower than the tool's "
+            "path are not cut; the narrowest, %.3f mm, at X %.3f, Y %.3f mm on the table\n",
+            ll(c.joined_areas), c.narrowest_joined_mm, at.x, at.y);
+    }
+    if (c.too_near == 0) {
+        print("isolation check: no cut nearer to copper than %.3f mm\n", c.near_limit_mm);
+    } else {
+        const Point at = t_mm.apply(c.nearest_at);
+        print(
+            "WARNING: %lld stretches of cut nearer to copper than %.3f mm; the nearest %.3f mm, "
+            "at X %.3f, Y %.3f mm on the table\n",
+            ll(c.too_near), c.near_limit_mm, c.nearest_mm, at.x, at.y);
+    }
+    print("isolation check: cut length %.1f mm, axis travel between strokes %.1f mm\n", c.cut_mm,
+          c.travel_mm);
+}
+
+void Report::picture(const std::string& path) {
+    print("picture: %s (copper, the cuts at the tool's width, the holes; table frame)\n",
+          path.c_str());
+}
+
 void Report::placement(const Box& file_box, const Transform& t, const PlaceOptions& o) {
     box("bounding box in the file", file_box);
     if (o.corner) {

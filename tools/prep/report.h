@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "gerber.h"
 #include "machine.h"
+#include "mill.h"
 #include "model.h"
 #include "place.h"
 #include "unit.h"
@@ -32,6 +34,12 @@ struct Outside {
     }
 };
 
+// What an outline job was made of.
+struct OutlineFacts {
+    std::size_t contours = 0;
+    std::int64_t cutouts = 0, too_small = 0;
+};
+
 class Report {
 public:
     explicit Report(std::FILE* out) : out_(out) {}  // a null file: no report
@@ -45,6 +53,16 @@ public:
     void drill_input(const std::string& path, const DrillJob& job,
                      const std::map<std::int32_t, std::int64_t>& holes_per_tool);
     void plot_input(const std::string& path, const PlotJob& job);
+    void gerber_input(const std::string& path, const GerberLayer& layer);
+    // A profile layer given without --outline.
+    void profile_placed();
+    void outline(const OutlineFacts& facts, double tool_mm, int tabs, double tab_width_mm,
+                 bool routed);
+    void isolation(double tool_mm, int passes, double overlap_pct, double margin_mm,
+                   double unit_mm);
+    // The check of the isolation job as written; positions are given on the table.
+    void isolation_check(const IsolationCheck& check, const Transform& t_mm);
+    void picture(const std::string& path);
     void placement(const Box& file_box, const Transform& t, const PlaceOptions& options);
     void drill_output(const std::string& path, std::int64_t holes, std::int64_t travel,
                       std::optional<std::int64_t> travel_in_file_order, std::int64_t shared);
