@@ -203,15 +203,12 @@ TEST(MillBoard, IsolationSeparatesEveryAreaItCanAndKeepsItsDistance) {
 
         EXPECT_NE(r.out.find("the narrowest, 0.150 mm, at X 32.675, Y 1"), std::string::npos)
             << r.out;
-        const std::smatch at = [&] {
-            std::smatch m;
-            const std::string line = line_of(r.out, "WARNING: 2 copper areas stay joined");
-            static const std::regex y("Y ([0-9.]+) mm on the table");
-            std::regex_search(line, m, y);
-            return m;
-        }();
-        ASSERT_EQ(at.size(), 2u) << r.out;
-        const double y = std::stod(at[1]);
+        // The match points into the line, which must outlive it.
+        const std::string line = line_of(r.out, "WARNING: 2 copper areas stay joined");
+        static const std::regex y_at("Y ([0-9.]+) mm on the table");
+        std::smatch at;
+        ASSERT_TRUE(std::regex_search(line, at, y_at)) << r.out;
+        const double y = std::stod(at[1].str());
         EXPECT_TRUE(y >= 13.5 && y <= 14.5) << y;  // along the pads' straight sides
         EXPECT_NE(r.out.find("isolation check: no cut nearer to copper than"), std::string::npos);
 
