@@ -21,6 +21,7 @@
 
 #include "app/param_file.h"
 #include "base/files.h"  // flush_to_disk
+#include "flush_watch.h"
 #include "job_file_folder.h"
 #include "jobs/drill_file.h"
 #include "jobs/plot_file.h"
@@ -652,20 +653,6 @@ TEST(OutputSet, RenamesIntoPlaceAllOrNone) {
     EXPECT_EQ(read_file(folder.path("a.drl")), "new a\n");
     EXPECT_EQ(read_file(folder.path("b.drl")), "new b\n");
     EXPECT_EQ(names_in(folder), (std::vector<std::string>{"a.drl", "b.drl"}));
-}
-
-struct Flushed {
-    ino_t inode;
-    bool folder;
-    off_t size;
-};
-std::vector<Flushed> flushed;
-
-int watch_flush(int fd) {
-    struct stat st {};
-    ::fstat(fd, &st);
-    flushed.push_back({st.st_ino, S_ISDIR(st.st_mode), st.st_size});
-    return ::fsync(fd);
 }
 
 // As for the controller's parameters, a power cut never leaves a half-written job: every output

@@ -26,6 +26,7 @@
 
 #include "app/param_file.h"
 #include "base/files.h"  // flush_to_disk
+#include "flush_watch.h"
 #include "job_file_folder.h"
 
 namespace fs = std::filesystem;
@@ -110,20 +111,6 @@ TEST_F(ParamFileWrite, KeepsTheOwnerOfAFileOfAnotherUser) {
     EXPECT_EQ(read_param_file(file), NEW);
 }
 
-// What each flush of a write reached: the file or folder behind the descriptor, in order.
-struct Flushed {
-    ino_t inode;
-    bool folder;
-    off_t size;
-};
-std::vector<Flushed> flushed;
-int watch_fsync(int fd) {
-    struct stat st {};
-    ::fstat(fd, &st);
-    flushed.push_back({st.st_ino, S_ISDIR(st.st_mode), st.st_size});
-    return ::fsync(fd);
-}
-
 // The new file is on the disk, whole, before it replaces the old one, and the folder after,
 // whichever way the new file is made: nameless and named later, under a temporary name where
 // it cannot be named later (no /proc), or the old file rewritten where it is (a folder that
@@ -148,7 +135,7 @@ TEST_F(ParamFileWrite, FlushesTheNewFileWholeThenTheFolder) {
         ASSERT_TRUE(write_param_file(file, OLD));
         param_write_fault = way.fault;
         flushed.clear();
-        flush_to_disk = watch_fsync;
+        flush_to_disk = watch_flush;
         testing::internal::CaptureStderr();
         const bool saved = write_param_file(file, NEW);
         testing::internal::GetCapturedStderr();

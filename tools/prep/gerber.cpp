@@ -1115,7 +1115,10 @@ private:
             case 3:
                 mode_ = Mode::counter_clockwise;
                 return;
-            case 4:
+            case 4:   // a comment, read with its text
+            case 54:  // the old prefix of an aperture selection
+            case 55:  // the old prefix of a flash
+            case 90:  // absolute coordinates, the only kind read
                 return;
             case 36:
                 if (in_region_) fail("G36 inside a region");
@@ -1127,10 +1130,6 @@ private:
                 if (!in_region_) fail("G37 without G36");
                 close_contour();
                 in_region_ = false;
-                return;
-            case 54:
-                return;
-            case 55:
                 return;
             case 70:
                 scale_ = 25.4;
@@ -1147,8 +1146,6 @@ private:
                 return;
             case 75:
                 quadrant_ = Quadrant::multi;
-                return;
-            case 90:
                 return;
             case 91:
                 fail("incremental coordinates (G91) are not supported");

@@ -194,10 +194,10 @@ double ring_length(const std::vector<Point>& ring, std::vector<double>& at) {
     return at.back();
 }
 
-// The stretch of a closed ring (last point = first) from arc length s0 to s1, s1 > s0,
+// The stretch of a closed ring (last point = first) from arc length `from` to `to` (to > from),
 // both within one turn and a half.
-std::vector<Point> stretch(const std::vector<Point>& ring, const std::vector<double>& at, double s0,
-                           double s1) {
+std::vector<Point> stretch(const std::vector<Point>& ring, const std::vector<double>& at,
+                           double from, double to) {
     const double length = at.back();
     auto point_at = [&](double s) {
         while (s >= length) s -= length;
@@ -209,14 +209,14 @@ std::vector<Point> stretch(const std::vector<Point>& ring, const std::vector<dou
         return Point{ring[i - 1].x + (ring[i].x - ring[i - 1].x) * t,
                      ring[i - 1].y + (ring[i].y - ring[i - 1].y) * t};
     };
-    std::vector<Point> out{point_at(s0)};
+    std::vector<Point> out{point_at(from)};
     for (int turn = 0; turn < 2; ++turn) {
         for (std::size_t k = 1; k < ring.size(); ++k) {
             const double s = at[k] + turn * length;
-            if (s > s0 && s < s1) out.push_back(ring[k]);
+            if (s > from && s < to) out.push_back(ring[k]);
         }
     }
-    out.push_back(point_at(s1));
+    out.push_back(point_at(to));
     return out;
 }
 
